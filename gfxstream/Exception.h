@@ -1,0 +1,29 @@
+// The one failure type of streams and codecs. It carries a single message
+// text that it owns; it derives from nothing, so handlers read `message`
+// directly. `message` is null only when no memory was left for its copy.
+#pragma once
+
+namespace GFXStream {
+
+class Exception {
+  public:
+    explicit Exception(const char* text);
+    // A copy owns its own duplicate of the text, so each text is released
+    // exactly once whatever the copies do.
+    Exception(const Exception& other);
+    Exception(Exception&& other) noexcept;
+    Exception& operator=(const Exception& other);
+    Exception& operator=(Exception&& other) noexcept;
+    virtual ~Exception();
+
+    char* message;
+};
+
+// Text used wherever a caught exception carries no message at all.
+inline constexpr const char* kNoMessageText = "Unknown error (no message)";
+
+// Raises a new Exception whose text is `prefix` followed by at most the first
+// 190 characters of the caught message.
+[[noreturn]] void RaiseWithPrefix(const char* prefix, const Exception& caught);
+
+}  // namespace GFXStream

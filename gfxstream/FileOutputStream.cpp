@@ -1,0 +1,223 @@
+#include "gfxstream/FileOutputStream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "gfxstream/Exception.h"
+
+namespace GFXStream {
+
+FileOutputStream::~FileOutputStream() {
+    try {
+        Close();
+    } catch (const Exception&) {
+        Discard();  // nowhere to report it; the pending bytes are lost
+    }
+}
+
+bool FileOutputStream::Open(const char* fileName, bool truncate) {
+    if (IsOpen()) {
+        return false;
+    }
+    fileHandle = FileSystem::OpenForWriting(fileName, truncate);
+    return IsOpen();
+}
+
+bool FileOutputStream::OpenReplacement(const char* targetName) {
+    if (IsOpen()) {
+        return false;
+    }
+    FileSystem::Replacement created;
+    if (!FileSystem::CreateReplacement(targetName, created)) {
+        return false;
+    }
+    replacement = std::move(created);
+    fileHandle = replacement.file;
+    replacing = true;
+    return true;
+}
+
+std::int64_t FileOutputStream::SystemWrite(const std::uint8_t* data, std::size_t n) {
+    return FileSystem::WriteSome(fileHandle, data, n);
+}
+
+std::uint8_t* FileOutputStream::AllocateRing() {
+    return new (std::nothrow) std::uint8_t[kRingSize];
+}
+
+bool FileOutputStream::EnsureRing() {
+    if (!ring) {
+        ring.reset(AllocateRing());
+        writePosition = ring.get();
+        pendingCount = 0;
+    }
+    return static_cast<bool>(ring);
+}
+
+void FileOutputStream::StoreDirect(const std::uint8_t* data, std::size_t n) {
+    while (n > 0) {
+        const std::int64_t written = IsOpen() ? SystemWrite(data, n) : -1;
+        if (written <= 0) {
+            throw Exception(kUnableToWriteText);
+        }
+        data += written;
+        n -= static_cast<std::size_t>(written);
+    }
+}
+
+std::uint32_t FileOutputStream::FreeSpace() {
+    return EnsureRing() ? RingFree() : 0;
+}
+
+void FileOutputStream::Flush() {
+    while (pendingCount != 0) {
+        std::uint8_t* const ringStart = ring.get();
+        const auto before = static_cast<std::uint32_t>(writePosition - ringStart);
+        // The oldest pending byte; the pending bytes run from there to
+        // writePosition, wrapping at the ring's end at most once.
+        const std::uint32_t startOffset =
+            before >= pendingCount ? before - pendingCount : before + kRingSize - pendingCount;
+        const std::uint32_t contiguous = std::min(pendingCount, kRingSize - startOffset);
+        const std::int64_t written =
+            IsOpen() ? SystemWrite(ringStart + startOffset, contiguous) : -1;
+        if (written <= 0) {
+            throw Exception(kUnableToWriteText);
+        }
+        pendingCount -= static_cast<std::uint32_t>(written);
+    }
+    if (ring) {
+        writePosition = ring.get();
+    }
+}
+
+void FileOutputStream::WriteByte(std::uint8_t value) {
+    EnsureRing();
+    if (ring && pendingCount == kRingSize) {
+        Flush();
+    }
+    if (!EnsureRing()) {
+        StoreDirect(&value, 1);
+        return;
+    }
+    *writePosition++ = value;
+    if (writePosition == ring.get() + kRingSize) {
+        writePosition = ring.get();
+    }
+    ++pendingCount;
+}
+
+void FileOutputStream::WriteWord(std::uint16_t value) {
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF),
+                                   static_cast<std::uint8_t>(value >> 8)};
+    EnsureRing();
+    if (ring && RingFree() < 2) {
+        Flush();
+    }
+    if (!EnsureRing()) {
+        StoreDirect(bytes, 2);
+        return;
+    }
+    std::uint8_t* const ringEnd = ring.get() + kRingSize;
+    *writePosition++ = bytes[0];
+    if (writePosition == ringEnd) {
+        writePosition = ring.get();
+    }
+    *writePosition++ = bytes[1];
+    if (writePosition == ringEnd) {
+        writePosition = ring.get();
+    }
+    pendingCount += 2;
+}
+
+void FileOutputStream::WriteDword(std::uint32_t value) {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>((value >> 8) & 0xFF),
+        static_cast<std::uint8_t>((value >> 16) & 0xFF), static_cast<std::uint8_t>(value >> 24)};
+    Write(bytes, 4);
+}
+
+void FileOutputStream::Write(const void* buffer, std::uint32_t n) {
+    if (n == 0 || buffer == nullptr) {
+        return;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    if (n < kRingSize && n > FreeSpace()) {
+        Flush();
+    }
+    EnsureRing();
+    if (n > RingFree()) {
+        Flush();
+        StoreDirect(bytes, n);
+        return;
+    }
+    std::uint8_t* const ringEnd = ring.get() + kRingSize;
+    const std::uint32_t first =
+        std::min<std::uint32_t>(n, static_cast<std::uint32_t>(ringEnd - writePosition));
+    std::memcpy(writePosition, bytes, first);
+    writePosition += first;
+    if (writePosition == ringEnd) {
+        writePosition = ring.get();
+    }
+    if (first < n) {
+        std::memcpy(writePosition, bytes + first, n - first);
+        writePosition += n - first;
+    }
+    pendingCount += n;
+}
+
+void FileOutputStream::ReleaseRing() {
+    ring.reset();
+    writePosition = nullptr;
+    pendingCount = 0;
+}
+
+void FileOutputStream::CloseHandleOnly() {
+    if (IsOpen()) {
+        FileSystem::CloseFile(fileHandle);
+        fileHandle = kInvalidFileHandle;
+    }
+}
+
+void FileOutputStream::Commit() {
+    if (!replacing) {
+        Close();
+        return;
+    }
+    Flush();
+    if (!IsOpen() || !FileSystem::SyncFile(fileHandle)) {
+        throw Exception(kUnableToWriteText);
+    }
+    ReleaseRing();
+    const bool closed = FileSystem::CloseFile(fileHandle);
+    fileHandle = kInvalidFileHandle;
+    if (!closed || !FileSystem::CommitReplacement(replacement)) {
+        throw Exception(kUnableToWriteText);  // Discard removes the temporary file
+    }
+    replacing = false;
+    replacement = {};
+}
+
+void FileOutputStream::Close() {
+    if (replacing) {
+        Discard();
+        return;
+    }
+    if (ring) {
+        Flush();
+    }
+    ReleaseRing();
+    CloseHandleOnly();
+}
+
+void FileOutputStream::Discard() noexcept {
+    ReleaseRing();
+    CloseHandleOnly();
+    if (replacing) {
+        FileSystem::RemoveFile(replacement.temporary);
+        replacing = false;
+        replacement = {};
+    }
+}
+
+}  // namespace GFXStream

@@ -1,0 +1,86 @@
+// Writes a file through a ring buffer of 128 KiB.
+//
+// Bytes gather in the ring and reach the file when a write finds no room for
+// them, on Flush and on Close; a block too large for the ring goes to the
+// file directly, after the pending bytes, so the file always receives the
+// bytes in the order they were written. Every byte that reaches the file
+// leaves the pending count at once: after a refused write the bytes already
+// stored are never stored again and the rest stay pending.
+//
+// Two ways to open:
+//  - Open(name, truncate): the file itself, emptied or appended to.
+//  - OpenReplacement(name): a temporary file beside `name`; Commit() puts it
+//    in place of `name` once it is complete and on disk. Close() or
+//    destruction without Commit() removes the temporary file, so a failed
+//    conversion never touches the existing file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "gfxstream/FileHandle.h"
+#include "gfxstream/FileSystem.h"
+#include "gfxstream/OutputStream.h"
+
+namespace GFXStream {
+
+class FileOutputStream : public OutputStream {
+  public:
+    static constexpr std::uint32_t kRingSize = 131072;
+
+    FileOutputStream() = default;
+    FileOutputStream(const FileOutputStream&) = delete;
+    FileOutputStream& operator=(const FileOutputStream&) = delete;
+    ~FileOutputStream() override;
+
+    bool Open(const char* fileName, bool truncate);
+    bool OpenReplacement(const char* targetName);
+    // Flushes, forces the content to disk, closes and moves the temporary
+    // file into place. Raises "Unable to write to file" when any step fails;
+    // the stream then still holds the temporary file for Discard or Close.
+    void Commit();
+    // Flushes and closes; a replacement not yet committed is discarded.
+    // Raises when the flush fails, and the stream then stays open.
+    void Close();
+    // Closes without storing the pending bytes and removes an uncommitted
+    // temporary file. Never raises.
+    void Discard() noexcept;
+    void Flush();
+    std::uint32_t FreeSpace();
+
+    bool IsOpen() const { return fileHandle != kInvalidFileHandle; }
+    std::uint32_t PendingCount() const { return pendingCount; }
+
+    void WriteByte(std::uint8_t value) override;
+    void WriteWord(std::uint16_t value) override;
+    void WriteDword(std::uint32_t value) override;
+    void Write(const void* buffer, std::uint32_t n) override;
+
+  protected:
+    // The two places where the stream meets the system, so that tests can
+    // count writes and refuse or shorten them.
+    virtual std::int64_t SystemWrite(const std::uint8_t* data, std::size_t n);
+    virtual std::uint8_t* AllocateRing();
+
+  private:
+    struct RingDeleter {
+        void operator()(std::uint8_t* ring) const { delete[] ring; }
+    };
+
+    bool EnsureRing();
+    std::uint32_t RingFree() const { return ring ? kRingSize - pendingCount : 0; }
+    // Stores all n bytes straight to the file, resuming after short writes.
+    void StoreDirect(const std::uint8_t* data, std::size_t n);
+    void ReleaseRing();
+    void CloseHandleOnly();
+
+    FileHandle fileHandle = kInvalidFileHandle;
+    std::unique_ptr<std::uint8_t[], RingDeleter> ring;
+    std::uint8_t* writePosition = nullptr;
+    std::uint32_t pendingCount = 0;
+    FileSystem::Replacement replacement;
+    bool replacing = false;
+};
+
+}  // namespace GFXStream

@@ -1,0 +1,134 @@
+#include "image/Image.h"
+
+#include <cstring>
+#include <new>
+
+#include "image/CheckedSize.h"
+
+namespace {
+
+std::int32_t BytesPerPixelFor(std::int32_t bitsPerPixel) {
+    if (bitsPerPixel < 0) {
+        throw std::bad_alloc();
+    }
+    return static_cast<std::int32_t>((static_cast<std::int64_t>(bitsPerPixel) + 7) / 8);
+}
+
+std::int32_t StrideFor(const ImageDesc& desc) {
+    if (desc.width < 0 || desc.height < 0 || desc.paletteSize < 0) {
+        throw std::bad_alloc();
+    }
+    const std::int64_t rowBytes =
+        static_cast<std::int64_t>(desc.width) * BytesPerPixelFor(desc.bitsPerPixel);
+    const std::int64_t stride = (rowBytes + 3) & ~std::int64_t{3};
+    if (stride > INT32_MAX) {
+        throw std::bad_alloc();
+    }
+    return static_cast<std::int32_t>(stride);
+}
+
+void FillUnits(std::uint8_t* buffer, std::size_t size, const std::uint8_t* unit,
+               std::size_t unitSize) {
+    for (std::size_t offset = 0; offset + unitSize <= size; offset += unitSize) {
+        std::memcpy(buffer + offset, unit, unitSize);
+    }
+}
+
+}  // namespace
+
+Image::Image(ImageDesc desc)
+    : width(desc.width),
+      height(desc.height),
+      xOrigin(desc.xOrigin),
+      yOrigin(desc.yOrigin),
+      fill(desc.fill),
+      bitsPerPixel(desc.bitsPerPixel),
+      bytesPerPixel(BytesPerPixelFor(desc.bitsPerPixel)),
+      stride(StrideFor(desc)),
+      paletteSize(desc.paletteSize),
+      imageClass(desc.imageClass),
+      rowBytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(bytesPerPixel)) {
+    const auto size = CheckedSize::Multiply(static_cast<std::uint64_t>(height),
+                                            static_cast<std::uint64_t>(stride));
+    if (!size || !CheckedSize::FitsMemory(*size)) {
+        throw std::bad_alloc();
+    }
+    pixelBufferSize = static_cast<std::size_t>(*size);
+    if (paletteSize != 0) {
+        palette.reset(new PaletteColour[static_cast<std::size_t>(paletteSize)]());
+    }
+
+    const std::uint8_t fillBytes[4] = {
+        static_cast<std::uint8_t>(fill & 0xFF), static_cast<std::uint8_t>((fill >> 8) & 0xFF),
+        static_cast<std::uint8_t>((fill >> 16) & 0xFF), static_cast<std::uint8_t>(fill >> 24)};
+    const bool zeroFill = fill == 0 || bytesPerPixel == 0 || bytesPerPixel > 4;
+    // A zero fill takes fresh pages from the system, which are already zero,
+    // so the pixels about to be overwritten cost nothing to prepare.
+    const std::size_t allocation = pixelBufferSize == 0 ? 1 : pixelBufferSize;
+    pixels.reset(static_cast<std::uint8_t*>(zeroFill ? std::calloc(allocation, 1)
+                                                     : std::malloc(allocation)));
+    if (!pixels) {
+        throw std::bad_alloc();
+    }
+    if (zeroFill) {
+        return;
+    }
+    std::uint8_t* const buffer = pixels.get();
+    switch (bytesPerPixel) {
+        case 1:
+            std::memset(buffer, fillBytes[0], pixelBufferSize);
+            break;
+        case 2:
+        case 4:
+            FillUnits(buffer, pixelBufferSize, fillBytes, static_cast<std::size_t>(bytesPerPixel));
+            break;
+        case 3:
+            for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(height); ++y) {
+                FillUnits(buffer + RowOffset(y), rowBytes, fillBytes, 3);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+std::uint8_t* Image::Row(std::uint32_t y) {
+    return y < static_cast<std::uint32_t>(height) ? pixels.get() + RowOffset(y) : nullptr;
+}
+
+const std::uint8_t* Image::Row(std::uint32_t y) const {
+    return y < static_cast<std::uint32_t>(height) ? pixels.get() + RowOffset(y) : nullptr;
+}
+
+void Image::SetRow(std::uint32_t y, const void* data) {
+    if (y < static_cast<std::uint32_t>(height) && rowBytes != 0) {
+        std::memcpy(pixels.get() + RowOffset(y), data, rowBytes);
+    }
+}
+
+std::uint32_t Image::GetPixel(std::uint32_t x, std::uint32_t y) const {
+    if (x >= static_cast<std::uint32_t>(width) || y >= static_cast<std::uint32_t>(height)) {
+        return 0;
+    }
+    const std::size_t unit = bytesPerPixel > 4 ? 4 : static_cast<std::size_t>(bytesPerPixel);
+    const std::uint8_t* pixel =
+        pixels.get() + RowOffset(y) +
+        static_cast<std::size_t>(x) * static_cast<std::size_t>(bytesPerPixel);
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < unit; ++i) {
+        value |= static_cast<std::uint32_t>(pixel[i]) << (8 * i);
+    }
+    return value;
+}
+
+PaletteColour Image::GetPaletteEntry(std::uint32_t index) const {
+    return index < static_cast<std::uint32_t>(paletteSize) ? palette[index] : PaletteColour{};
+}
+
+bool Image::SetPaletteEntry(std::uint32_t index, PaletteColour colour) {
+    if (index >= static_cast<std::uint32_t>(paletteSize)) {
+        return false;
+    }
+    palette[index] = colour;
+    return true;
+}

@@ -1,0 +1,52 @@
+// Decodes one Targa file into an Image held bottom-up, left to right.
+//
+// Accepted: classes 1 (colour-mapped), 2 (true-colour) and 3 (greyscale);
+// uncompressed or run-length; 8, 16, 24 or 32 bits per pixel; colour-map
+// entries of 15, 16, 24 or 32 bits; all four orientations. Pixel bytes are
+// kept exactly as stored; only palette entries are reordered (red, green,
+// blue in memory). The image ID and anything after the last pixel are
+// ignored. Greyscale images get the 256-step grey ramp as their palette.
+//
+// Refused, each with a GFXStream::Exception whose text begins "ReadTGA: ":
+//  - "Unexpected end of input": the header, image ID, colour map or pixels
+//    are cut short, or the input is too small to hold the declared image at
+//    all (checked before anything is allocated, so a tiny file cannot cost a
+//    large allocation);
+//  - "Unsupported image type": class 0 or 4 to 7, and Image Types 32 and 33;
+//  - "Unsupported bit depth": any other Pixel Depth (checked before the image
+//    is built);
+//  - a colour-mapped image without colour-map entries, or with an entry size
+//    that cannot be decoded, since its colours cannot be known;
+//  - a run-length packet that runs past the end of its row: every row is
+//    decoded by itself and no packet may reach into the next.
+// An unknown entry size on a true-colour or greyscale file only skips the
+// colour-map region. With a First Entry Index above 0 the stored entries go
+// to the indices from that index on and the palette grows to hold them.
+// std::bad_alloc passes through when the image cannot be held.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "gfxstream/InputStream.h"
+#include "image/Image.h"
+#include "image/TGAHeader.h"
+
+// Called with row -1 and the new Image before any pixel is read, then once
+// per row in file order, with the row's index and its bytes in image order.
+using ReadProgressCallback = void (*)(std::int32_t row, const void* data, void* userData);
+
+std::unique_ptr<Image> ReadTGA(GFXStream::InputStream& stream, ReadProgressCallback callback,
+                               void* userData);
+
+// Fills `rowBuffer` (width x bytes-per-pixel bytes) with the next stored row,
+// uncompressed or from run-length packets, reordering nothing.
+void ReadScanline(std::uint8_t* rowBuffer, GFXStream::InputStream& stream, const TGAHeader& header);
+
+// The reader's own texts beyond the stream's.
+inline constexpr const char* kUnsupportedImageTypeText = "Unsupported image type";
+inline constexpr const char* kUnsupportedBitDepthText = "Unsupported bit depth";
+inline constexpr const char* kMissingColourMapText = "Colour-mapped image has no colour map";
+inline constexpr const char* kUnsupportedColourMapText = "Unsupported colour map entry size";
+inline constexpr const char* kPacketCrossesRowText =
+    "Run-length packet runs past the end of its row";
