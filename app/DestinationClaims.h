@@ -1,0 +1,19 @@
+// The destination paths that files of one run have been given, so that two
+// inputs with the same name (a/x.tga and b/x.tga into one folder) never
+// write over each other: the later one is refused.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+
+class DestinationClaims {
+  public:
+    // Takes the path `name` in `folder` for one file. Answers false when an
+    // earlier file of the run already holds it. Different spellings of one
+    // folder (relative, through "..", through a symbolic link) count as one.
+    bool Claim(std::string_view folder, std::string_view name);
+
+  private:
+    std::set<std::string> claimed;
+};
