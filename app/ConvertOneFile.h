@@ -30,6 +30,7 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
                           GFXStream::FileOutputStream& output) noexcept;
 
 // Texts of the failures that the codec does not name itself.
+inline constexpr const char* kUnableToOpenText = "Unable to open file";
 inline constexpr const char* kOutOfMemoryText = "Not enough memory for the image";
 inline constexpr const char* kDestinationTakenText =
     "Another file of this batch was already written to this name";

@@ -1,0 +1,61 @@
+#include "app/ConvertFiles.h"
+
+#include <vector>
+
+#include "app/ConvertOneFile.h"
+#include "app/FileList.h"
+
+namespace {
+
+// The whole list is planned before anything is written, so that which file
+// keeps a contested destination depends on list order alone.
+std::vector<FileJob> PlanJobs(const char* destinationFolder, const char* fileList,
+                              DestinationClaims& claims) {
+    SplitFileListResult split = SplitFileList(fileList);
+    std::vector<FileJob> jobs;
+    jobs.reserve(split.names.size());
+    for (std::string& name : split.names) {
+        FileJob job;
+        job.sourcePath = JoinPath(split.folder, name);
+        job.destinationFolder = destinationFolder;
+        job.destinationTaken = !claims.Claim(destinationFolder, name);
+        job.name = std::move(name);
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+}  // namespace
+
+ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const char* fileList,
+                            const ConvertOptions& options) {
+    if (destinationFolder == nullptr) {
+        destinationFolder = "";
+    }
+    ConvertSummary summary;
+    GFXStream::MappedFileInputStream input;
+    GFXStream::FileOutputStream output;
+    log.Clear();
+
+    DestinationClaims ownClaims;
+    DestinationClaims& claims = options.claims != nullptr ? *options.claims : ownClaims;
+    const std::vector<FileJob> jobs = PlanJobs(destinationFolder, fileList, claims);
+
+    for (std::size_t index = 0; index < jobs.size(); ++index) {
+        if (options.stop != nullptr && options.stop->load()) {
+            summary.stopped = true;
+            break;
+        }
+        if (options.progress) {
+            options.progress(FileProgress{index, jobs.size(), jobs[index].name});
+        }
+        const FileResult result = ConvertOneFile(jobs[index], options.rle, input, output);
+        if (result.outcome == FileOutcome::Converted) {
+            ++summary.converted;
+        } else {
+            ++summary.failed;
+        }
+        log.Append(result.log);
+    }
+    return summary;
+}

@@ -1,0 +1,66 @@
+#include "app/ConvertOneFile.h"
+
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "app/AppendLog.h"
+#include "app/FileList.h"
+#include "gfxstream/Exception.h"
+#include "image/ReadTGA.h"
+#include "image/WriteTGA.h"
+
+namespace {
+
+const char* MessageOf(const GFXStream::Exception& caught) {
+    return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
+}
+
+}  // namespace
+
+FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInputStream& input,
+                          GFXStream::FileOutputStream& output) noexcept {
+    FileResult result;
+    std::string& log = result.log;
+    AppendLog(log, "%s", job.name.c_str());
+
+    if (!input.Open(job.sourcePath.c_str())) {
+        AppendLog(log, ": %s\n", kUnableToOpenText);
+        return result;
+    }
+
+    // Whether the image had been read decides the wording of an allocation
+    // failure: only the reader allocates anything large.
+    bool imageRead = false;
+    try {
+        std::unique_ptr<Image> image = ReadTGA(input, nullptr, nullptr);
+        imageRead = true;
+        // Released before the output exists, so that a destination equal to
+        // the source can be replaced.
+        input.Close();
+        const std::string destination = JoinPath(job.destinationFolder, job.name);
+        AppendLog(log, "->%s...", destination.c_str());
+        if (job.destinationTaken) {
+            AppendLog(log, "Error: %s\n", kDestinationTakenText);
+        } else if (!output.OpenReplacement(destination.c_str())) {
+            AppendLog(log, "%s\n", kUnableToOpenText);
+        } else {
+            WriteTGA(output, *image, rle);
+            output.Commit();
+            AppendLog(log, "Done\n");
+            result.outcome = FileOutcome::Converted;
+        }
+    } catch (const GFXStream::Exception& caught) {
+        AppendLog(log, "Error: %s\n", MessageOf(caught));
+    } catch (const std::bad_alloc&) {
+        AppendLog(log, "Error: %s%s\n", imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
+    } catch (const std::exception& caught) {
+        AppendLog(log, "Error: %s\n", caught.what());
+    }
+
+    // Whatever happened, both streams end closed. A failed output drops its
+    // pending bytes and its temporary file instead of flushing them again.
+    input.Close();
+    output.Discard();
+    return result;
+}

@@ -1,0 +1,6 @@
+// The application's icon, every size it ships in.
+#pragma once
+
+#include <QIcon>
+
+QIcon TessaryIcon();

@@ -1,0 +1,89 @@
+// Tessary's one window: the log of the last batch above a "Fix Files..."
+// button. A press asks for the files, then for the destination folder, then
+// converts on a worker thread while the log fills in.
+#pragma once
+
+#include <QDialog>
+#include <QRect>
+#include <QSize>
+#include <QStringList>
+
+#include <memory>
+
+#include "app/gui/BatchRunner.h"
+#include "app/gui/FilePicker.h"
+
+class QPlainTextEdit;
+class QPushButton;
+
+namespace Ui {
+class MainDialog;
+}
+
+// Pixels per dialog unit along each axis, from a font's metrics: a quarter
+// of its average character width across and an eighth of its height down.
+// Kept as the whole base units so that conversions round like the template
+// editor's, not cumulatively.
+struct DialogBaseUnits {
+    int x = 0;  // average character width in pixels
+    int y = 0;  // character height in pixels
+
+    static DialogBaseUnits FromFont(const QFont& font);
+    int ToPixelsX(int units) const;
+    int ToPixelsY(int units) const;
+    QRect ToPixels(const QRect& units) const;
+};
+
+class MainDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    // Without a picker the dialog asks through Qt's file dialogs.
+    explicit MainDialog(std::unique_ptr<FilePicker> picker = nullptr, QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // The press of "Fix Files...": the file picker, the folder picker, the
+    // batch. Does nothing while a batch runs.
+    void FixFiles();
+    // The same with the files already chosen (from the command line or a
+    // drop): only the folder picker remains before the batch.
+    void FixFiles(const QStringList& files);
+
+    // Replaces the pickers the dialog asks through.
+    void SetPicker(std::unique_ptr<FilePicker> picker) { picker_ = std::move(picker); }
+
+    bool IsBatchRunning() const { return runner_.IsRunning(); }
+
+    // Escape and Enter must never end the dialog; only the window's close
+    // control does.
+    void reject() override {}
+
+  signals:
+    void BatchFinished();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    void ApplyTemplate();
+    void LayOut();
+    void ClearLog();
+    void AppendToLog(const QString& text);
+    void OnBatchFinished();
+
+    std::unique_ptr<Ui::MainDialog> ui_;
+    std::unique_ptr<FilePicker> picker_;
+    BatchRunner runner_;
+    // The template as the .ui file gives it, in dialog units.
+    QSize templateSize_;
+    QRect templateLog_;
+    QRect templateButton_;
+    DialogBaseUnits units_;
+    // The window was closed during a batch; it goes once the batch ends.
+    bool closePending_ = false;
+};

@@ -1,0 +1,32 @@
+// The pickers as Qt's file dialogs, modal to the dialog that asks.
+#pragma once
+
+#include <QString>
+
+#include "app/gui/FilePicker.h"
+
+class QWidget;
+
+class QtFilePicker : public FilePicker {
+  public:
+    struct Options {
+        // Qt's own dialogs even where the desktop offers native ones; tests
+        // use them because they can be driven like any other widget.
+        bool forceQtDialogs = false;
+        // When not empty, PickFolder answers this without asking. For
+        // scripted runs (screenshots, demonstrations) only.
+        QString presetFolder;
+    };
+
+    QtFilePicker(QWidget* parent, Options options);
+    explicit QtFilePicker(QWidget* parent) : QtFilePicker(parent, Options{}) {}
+
+    QStringList PickFiles(const QString& filter, const QString& defaultSuffix) override;
+    QString PickFolder(const QString& title) override;
+
+  private:
+    QWidget* parent_;
+    Options options_;
+    // Where the previous pick was made, so the next one starts there.
+    QString lastFolder_;
+};
