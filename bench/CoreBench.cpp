@@ -1,0 +1,269 @@
+// Throughput of the codec core on pictures made here, in memory or in a
+// temporary folder: the reader on every stored layout that costs something
+// different, the writer in both encodings, and the output stream under the
+// three write patterns it sees (byte by byte, small blocks, large blocks).
+//
+// Pixel content is a mix of long runs and noise, so the run-length files
+// hold both packet kinds in realistic proportions.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gfxstream/FileOutputStream.h"
+#include "gfxstream/MappedFileInputStream.h"
+#include "gfxstream/MemoryInputStream.h"
+#include "image/ReadTGA.h"
+#include "image/WriteTGA.h"
+
+namespace {
+
+// Collects everything written, so a reader benchmark can start from a real
+// encoded file without touching the disk.
+class VectorOutputStream : public GFXStream::OutputStream {
+  public:
+    void WriteByte(std::uint8_t value) override { bytes.push_back(value); }
+    void WriteWord(std::uint16_t value) override {
+        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
+    }
+    void WriteDword(std::uint32_t value) override {
+        for (int i = 0; i < 4; ++i) {
+            bytes.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF));
+        }
+    }
+    void Write(const void* buffer, std::uint32_t n) override {
+        const auto* data = static_cast<const std::uint8_t*>(buffer);
+        bytes.insert(bytes.end(), data, data + n);
+    }
+    std::vector<std::uint8_t> bytes;
+};
+
+// Counts and drops: the writer's own cost, with no stream behind it.
+class DiscardingOutputStream : public GFXStream::OutputStream {
+  public:
+    void WriteByte(std::uint8_t) override { ++count; }
+    void WriteWord(std::uint16_t) override { count += 2; }
+    void WriteDword(std::uint32_t) override { count += 4; }
+    void Write(const void* buffer, std::uint32_t n) override {
+        benchmark::DoNotOptimize(buffer);
+        count += n;
+    }
+    std::uint64_t count = 0;
+};
+
+std::uint32_t NextRandom(std::uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+// Rows of alternating stretches: a run of one value (16 to 527 pixels), then
+// noise (8 to 135 pixels).
+std::unique_ptr<Image> MakePicture(std::int32_t width, std::int32_t height, std::int32_t bits) {
+    ImageDesc desc;
+    desc.width = width;
+    desc.height = height;
+    desc.bitsPerPixel = bits;
+    if (bits == 8) {
+        desc.paletteSize = 256;
+        desc.imageClass = ImageClass::ColourMapped;
+    }
+    auto image = std::make_unique<Image>(desc);
+    const auto bytesPerPixel = static_cast<std::size_t>(image->bytesPerPixel);
+    std::uint32_t state = 0x9E3779B9u;
+    for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(height); ++y) {
+        std::uint8_t* row = image->Row(y);
+        std::size_t x = 0;
+        bool run = (y & 1) != 0;
+        while (x < static_cast<std::size_t>(width)) {
+            const std::size_t length = std::min<std::size_t>(
+                run ? 16 + NextRandom(state) % 512 : 8 + NextRandom(state) % 128,
+                static_cast<std::size_t>(width) - x);
+            const std::uint32_t value = NextRandom(state);
+            for (std::size_t i = 0; i < length; ++i, ++x) {
+                const std::uint32_t pixel = run ? value : NextRandom(state);
+                std::memcpy(row + x * bytesPerPixel, &pixel, bytesPerPixel);
+            }
+            run = !run;
+        }
+    }
+    for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(desc.paletteSize); ++i) {
+        const auto level = static_cast<std::uint8_t>(i);
+        image->SetPaletteEntry(i, {level, static_cast<std::uint8_t>(255 - i), level});
+    }
+    return image;
+}
+
+enum class Layout { BottomUp, TopDown, RunLength };
+
+std::vector<std::uint8_t> EncodeFile(const Image& image, Layout layout) {
+    VectorOutputStream out;
+    out.bytes.reserve(image.PixelBufferSize() + 1024);
+    WriteTGA(out, image, layout == Layout::RunLength);
+    if (layout == Layout::TopDown) {
+        out.bytes[17] |= 0x20;  // same bytes, rows now read top to bottom
+    }
+    return out.bytes;
+}
+
+void SetBytesPerIteration(benchmark::State& state, std::size_t bytes) {
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+}
+
+std::int32_t BitsFor(std::int64_t argument) {
+    return static_cast<std::int32_t>(argument);
+}
+
+void ReadFromMemory(benchmark::State& state, Layout layout) {
+    const auto side = static_cast<std::int32_t>(state.range(0));
+    const auto file = EncodeFile(*MakePicture(side, side, BitsFor(state.range(1))), layout);
+    std::size_t decodedBytes = 0;
+    for (auto _ : state) {
+        GFXStream::MemoryInputStream in(file.data(), file.size());
+        auto image = ReadTGA(in, nullptr, nullptr);
+        decodedBytes = image->PixelBufferSize();
+        benchmark::DoNotOptimize(image->Row(0));
+    }
+    // Bytes of picture produced, so run-length and raw files compare.
+    SetBytesPerIteration(state, decodedBytes);
+    state.counters["file_MiB"] = static_cast<double>(file.size()) / (1 << 20);
+}
+
+void BM_ReadTGA_BottomUp(benchmark::State& state) {
+    ReadFromMemory(state, Layout::BottomUp);
+}
+void BM_ReadTGA_TopDown(benchmark::State& state) {
+    ReadFromMemory(state, Layout::TopDown);
+}
+void BM_ReadTGA_RunLength(benchmark::State& state) {
+    ReadFromMemory(state, Layout::RunLength);
+}
+
+// The reader as the batch uses it: through a mapping of a file that is in the
+// page cache, including the release of pages already read.
+void BM_ReadTGA_MappedFile(benchmark::State& state) {
+    const auto side = static_cast<std::int32_t>(state.range(0));
+    const auto file = EncodeFile(*MakePicture(side, side, 32), Layout::TopDown);
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("tessary-bench-" + std::to_string(::getpid()) + ".tga");
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (f == nullptr || std::fwrite(file.data(), 1, file.size(), f) != file.size()) {
+            state.SkipWithError("cannot write the temporary file");
+            if (f != nullptr) {
+                std::fclose(f);
+            }
+            return;
+        }
+        std::fclose(f);
+    }
+    for (auto _ : state) {
+        GFXStream::MappedFileInputStream in;
+        if (!in.Open(path.c_str())) {
+            state.SkipWithError("cannot map the temporary file");
+            break;
+        }
+        auto image = ReadTGA(in, nullptr, nullptr);
+        benchmark::DoNotOptimize(image->Row(0));
+    }
+    std::filesystem::remove(path);
+    SetBytesPerIteration(state, file.size());
+}
+
+void WriteToDiscard(benchmark::State& state, bool rle) {
+    const auto side = static_cast<std::int32_t>(state.range(0));
+    const auto image = MakePicture(side, side, BitsFor(state.range(1)));
+    for (auto _ : state) {
+        DiscardingOutputStream out;
+        WriteTGA(out, *image, rle);
+        benchmark::DoNotOptimize(out.count);
+    }
+    SetBytesPerIteration(state, image->PixelBufferSize());
+}
+
+void BM_WriteTGA_Uncompressed(benchmark::State& state) {
+    WriteToDiscard(state, false);
+}
+void BM_WriteTGA_RunLength(benchmark::State& state) {
+    WriteToDiscard(state, true);
+}
+
+// The output stream into /dev/null: the ring's own cost and its system calls,
+// without a disk behind them.
+void StreamToNull(benchmark::State& state, std::uint32_t blockSize) {
+    constexpr std::size_t kTotal = std::size_t{64} << 20;
+    std::vector<std::uint8_t> block(blockSize, 0x5A);
+    for (auto _ : state) {
+        GFXStream::FileOutputStream out;
+        if (!out.Open("/dev/null", true)) {
+            state.SkipWithError("cannot open /dev/null");
+            break;
+        }
+        if (blockSize == 1) {
+            for (std::size_t i = 0; i < kTotal; ++i) {
+                out.WriteByte(static_cast<std::uint8_t>(i));
+            }
+        } else {
+            for (std::size_t done = 0; done < kTotal; done += blockSize) {
+                out.Write(block.data(), blockSize);
+            }
+        }
+        out.Close();
+    }
+    SetBytesPerIteration(state, kTotal);
+}
+
+void BM_FileOutputStream_Bytes(benchmark::State& state) {
+    StreamToNull(state, 1);
+}
+void BM_FileOutputStream_Blocks(benchmark::State& state) {
+    StreamToNull(state, static_cast<std::uint32_t>(state.range(0)));
+}
+
+// Sides 256 (a batch file), 2048 and 8192 (the 256 MiB picture at 32 bits);
+// depths 32, 24 and 8 (colour-mapped).
+void PictureSizes(benchmark::internal::Benchmark* b) {
+    for (const std::int64_t bits : {32, 24, 8}) {
+        for (const std::int64_t side : {256, 2048, 8192}) {
+            if (side == 8192 && bits != 32) {
+                continue;  // the largest picture is only needed once
+            }
+            b->Args({side, bits});
+        }
+    }
+    b->ArgNames({"side", "bits"})->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+}  // namespace
+
+BENCHMARK(BM_ReadTGA_BottomUp)->Apply(PictureSizes);
+BENCHMARK(BM_ReadTGA_TopDown)->Apply(PictureSizes);
+BENCHMARK(BM_ReadTGA_RunLength)->Apply(PictureSizes);
+BENCHMARK(BM_ReadTGA_MappedFile)
+    ->Arg(2048)
+    ->Arg(8192)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_WriteTGA_Uncompressed)->Apply(PictureSizes);
+BENCHMARK(BM_WriteTGA_RunLength)->Apply(PictureSizes);
+BENCHMARK(BM_FileOutputStream_Bytes)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Small blocks: a packet's pixels; large: a whole 8192-pixel row and more.
+BENCHMARK(BM_FileOutputStream_Blocks)
+    ->ArgName("block")
+    ->Arg(16)
+    ->Arg(300)
+    ->Arg(32768)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+BENCHMARK_MAIN();
