@@ -25,8 +25,7 @@ namespace {
 int ScaleRounded(int units, int base, int divisor) {
     const long long product = static_cast<long long>(units) * base;
     const long long half = divisor / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / divisor
-                                         : (product - half) / divisor);
+    return static_cast<int>(product >= 0 ? (product + half) / divisor : (product - half) / divisor);
 }
 
 // Local files among the dropped or passed URLs; folders are not files to fix.
