@@ -21,7 +21,10 @@ bool WritesColourMap(const Image& image) {
 
 std::uint8_t ImageTypeFor(const Image& image, bool rle) {
     std::uint8_t type = 1;
-    if (image.bitsPerPixel != 8) {
+    // An 8-bit picture without a palette has nothing to index: as Image
+    // Type 1 it would be a colour-mapped file without a colour map, which no
+    // reader (this one included) can give colours to. It keeps its class.
+    if (image.bitsPerPixel != 8 || !WritesColourMap(image)) {
         switch (image.imageClass) {
             case ImageClass::ColourMapped:
                 type = 1;

@@ -4,9 +4,10 @@
 // last row.
 //
 // Image Type and colour map:
-//  - 8 bits per pixel: Image Type 1, with a 24-bit colour map of the whole
-//    palette when there is one (a greyscale image's palette is its grey
-//    ramp, so it becomes colour-mapped);
+//  - 8 bits per pixel with a palette: Image Type 1, with a 24-bit colour
+//    map of the whole palette (a greyscale image's palette is its grey
+//    ramp, so it becomes colour-mapped); without a palette, Image Type 2
+//    (or 3), since a colour-mapped file needs a colour map to be read;
 //  - deeper colour-mapped images: Image Type 1 with their colour map;
 //  - deeper greyscale images: Image Type 3; true-colour: Image Type 2;
 //    neither gets a colour map.
