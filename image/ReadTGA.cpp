@@ -93,8 +93,10 @@ ImageDesc DescribeImage(const TGAHeader& header) {
     if (desc.imageClass == ImageClass::Greyscale) {
         desc.paletteSize = 256;
     } else {
+        // No colour map can declare more than 65535 entries, and the writer
+        // refuses a larger palette; an entry stored past that is dropped.
         const std::int32_t first = header.HasColourMap() ? header.firstEntryIndex : 0;
-        desc.paletteSize = first + header.colorMapLength;
+        desc.paletteSize = std::min(first + header.colorMapLength, 0xFFFF);
     }
     return desc;
 }

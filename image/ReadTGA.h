@@ -21,7 +21,8 @@
 //    decoded by itself and no packet may reach into the next.
 // An unknown entry size on a true-colour or greyscale file only skips the
 // colour-map region. With a First Entry Index above 0 the stored entries go
-// to the indices from that index on and the palette grows to hold them.
+// to the indices from that index on and the palette grows to hold them, up
+// to 65535 entries (what a colour map can declare); later ones are dropped.
 // std::bad_alloc passes through when the image cannot be held.
 #pragma once
 
