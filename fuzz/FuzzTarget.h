@@ -12,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 // Aborts with a short note on stderr: the property that did not hold.
 [[noreturn]] void FuzzFailure(const char* what);
 
-#define FUZZ_REQUIRE(condition)                 \
-    do {                                        \
-        if (!(condition)) {                     \
+#define FUZZ_REQUIRE(condition)                   \
+    do {                                          \
+        if (!(condition)) {                       \
             FuzzFailure("required: " #condition); \
-        }                                       \
+        }                                         \
     } while (false)

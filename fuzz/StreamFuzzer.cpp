@@ -110,16 +110,18 @@ void RunInputStream(OpReader& ops, const std::uint8_t* bytes, std::size_t size) 
                 break;
             }
             case 5: {
-                const std::uint32_t n =
-                    (op & 0x80) ? UINT32_MAX - ops.Byte() : ops.Count(static_cast<std::uint32_t>(size) + 16);
+                const std::uint32_t n = (op & 0x80)
+                                            ? UINT32_MAX - ops.Byte()
+                                            : ops.Count(static_cast<std::uint32_t>(size) + 16);
                 const std::uint32_t got = stream.Skip(n);
                 FUZZ_REQUIRE(got == std::min<std::size_t>(n, left()));
                 model += got;
                 break;
             }
             case 6: {
-                const std::uint32_t n =
-                    (op & 0x80) ? UINT32_MAX - ops.Byte() : ops.Count(static_cast<std::uint32_t>(size) + 16);
+                const std::uint32_t n = (op & 0x80)
+                                            ? UINT32_MAX - ops.Byte()
+                                            : ops.Count(static_cast<std::uint32_t>(size) + 16);
                 const auto arg = static_cast<std::int32_t>(ops.Word()) - 32768;
                 const std::uint32_t got = stream.SkipBack(arg, n);
                 FUZZ_REQUIRE(got == std::min<std::size_t>(n, model));
@@ -190,8 +192,8 @@ void RunOutputStream(OpReader& ops) {
     const auto consistent = [&] {
         FUZZ_REQUIRE(stream.file.size() <= accepted.size());
         const auto from = static_cast<std::ptrdiff_t>(checked);
-        FUZZ_REQUIRE(std::equal(stream.file.begin() + from, stream.file.end(),
-                                accepted.begin() + from));
+        FUZZ_REQUIRE(
+            std::equal(stream.file.begin() + from, stream.file.end(), accepted.begin() + from));
         checked = stream.file.size();
         FUZZ_REQUIRE(stream.file.size() + stream.PendingCount() == accepted.size());
     };
@@ -225,7 +227,8 @@ void RunOutputStream(OpReader& ops) {
             }
             case 1: {
                 const auto value = static_cast<std::uint16_t>(ops.Word());
-                attempt({static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)},
+                attempt({static_cast<std::uint8_t>(value & 0xFF),
+                         static_cast<std::uint8_t>(value >> 8)},
                         [&] { stream.WriteWord(value); });
                 break;
             }
@@ -272,8 +275,9 @@ void RunOutputStream(OpReader& ops) {
                 break;
             case 6: {
                 const std::uint32_t free = stream.FreeSpace();
-                FUZZ_REQUIRE(free == 0 ? stream.PendingCount() == 0 || stream.PendingCount() == kRing
-                                       : free + stream.PendingCount() == kRing);
+                FUZZ_REQUIRE(free == 0
+                                 ? stream.PendingCount() == 0 || stream.PendingCount() == kRing
+                                 : free + stream.PendingCount() == kRing);
                 break;
             }
             case 7:
@@ -283,7 +287,8 @@ void RunOutputStream(OpReader& ops) {
                 stream.shortWriteLimit = (op & 0x10) ? 1 + ops.Count(kRing) : 0;
                 break;
             case 9:
-                stream.diskSpace = (op & 0x10) ? stream.file.size() + ops.Count(kRing * 2) : SIZE_MAX;
+                stream.diskSpace =
+                    (op & 0x10) ? stream.file.size() + ops.Count(kRing * 2) : SIZE_MAX;
                 break;
             case 10:
                 stream.ringAllocationFails = (op & 0x10) != 0;
