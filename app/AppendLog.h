@@ -7,6 +7,14 @@
 
 #include "app/LogSink.h"
 
+// The line break that ends each log text: the system's own, since the dialog's
+// log pane on Windows shows a bare "\n" as no break at all.
+#ifdef _WIN32
+#define TESSARY_LOG_EOL "\r\n"
+#else
+#define TESSARY_LOG_EOL "\n"
+#endif
+
 #if defined(__GNUC__) || defined(__clang__)
 #define TESSARY_PRINTF_FORMAT(formatIndex, firstArgument) \
     __attribute__((format(printf, formatIndex, firstArgument)))

@@ -8,6 +8,7 @@
 //   output cannot be opened: name "->" dest "/" name "..." "Unable to open file\n"
 //   read error:              name "Error: ReadTGA: ...\n"
 //   write or commit error:   name "->" dest "/" name "..." "Error: ...\n"
+// (The Windows build writes "\\" and "\r\n" in their place.)
 //
 // An existing destination file is replaced only once its new content is
 // complete and on disk; on any failure it is left as it was.

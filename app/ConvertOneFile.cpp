@@ -25,7 +25,7 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
     AppendLog(log, "%s", job.name.c_str());
 
     if (!input.Open(job.sourcePath.c_str())) {
-        AppendLog(log, ": %s\n", kUnableToOpenText);
+        AppendLog(log, ": %s" TESSARY_LOG_EOL, kUnableToOpenText);
         return result;
     }
 
@@ -41,21 +41,22 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
         const std::string destination = JoinPath(job.destinationFolder, job.name);
         AppendLog(log, "->%s...", destination.c_str());
         if (job.destinationTaken) {
-            AppendLog(log, "Error: %s\n", kDestinationTakenText);
+            AppendLog(log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
         } else if (!output.OpenReplacement(destination.c_str())) {
-            AppendLog(log, "%s\n", kUnableToOpenText);
+            AppendLog(log, "%s" TESSARY_LOG_EOL, kUnableToOpenText);
         } else {
             WriteTGA(output, *image, rle);
             output.Commit();
-            AppendLog(log, "Done\n");
+            AppendLog(log, "Done" TESSARY_LOG_EOL);
             result.outcome = FileOutcome::Converted;
         }
     } catch (const GFXStream::Exception& caught) {
-        AppendLog(log, "Error: %s\n", MessageOf(caught));
+        AppendLog(log, "Error: %s" TESSARY_LOG_EOL, MessageOf(caught));
     } catch (const std::bad_alloc&) {
-        AppendLog(log, "Error: %s%s\n", imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
+        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL,
+                  imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
     } catch (const std::exception& caught) {
-        AppendLog(log, "Error: %s\n", caught.what());
+        AppendLog(log, "Error: %s" TESSARY_LOG_EOL, caught.what());
     }
 
     // Whatever happened, both streams end closed. A failed output drops its

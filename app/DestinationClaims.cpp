@@ -20,7 +20,7 @@ std::string CanonicalFolder(std::string_view folder) {
             canonical = path.lexically_normal();
         }
     }
-    return canonical.native();
+    return canonical.string();
 }
 
 }  // namespace

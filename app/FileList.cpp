@@ -2,6 +2,17 @@
 
 #include <cstring>
 
+namespace {
+// Windows takes either separator in a path and writes the backslash.
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "\\/";
+constexpr char kSeparator = '\\';
+#else
+constexpr std::string_view kSeparators = "/";
+constexpr char kSeparator = '/';
+#endif
+}  // namespace
+
 std::string MakeFileList(std::string_view fullPath) {
     std::string list(fullPath);
     list.push_back('\0');
@@ -34,7 +45,7 @@ SplitFileListResult SplitFileList(const char* fileList) {
     const char* next = first + std::strlen(first) + 1;
     if (*next == '\0') {
         const std::string_view path(first);
-        const auto slash = path.find_last_of('/');
+        const auto slash = path.find_last_of(kSeparators);
         if (slash == std::string_view::npos) {
             result.names.emplace_back(path);
         } else {
@@ -57,8 +68,8 @@ SplitFileListResult SplitFileList(const char* fileList) {
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
     std::string path(folder);
-    if (!path.empty() && path.back() != '/') {
-        path.push_back('/');
+    if (!path.empty() && kSeparators.find(path.back()) == std::string_view::npos) {
+        path.push_back(kSeparator);
     }
     path.append(name);
     return path;

@@ -52,7 +52,7 @@ struct FolderWalk {
         fs::directory_iterator entries(folder.empty() ? fs::path(".") : fs::path(folder), error);
         for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
             const fs::directory_entry& entry = *entries;
-            const std::string name = entry.path().filename().native();
+            const std::string name = entry.path().filename().string();
             std::error_code statusError;
             if (entry.is_directory(statusError)) {
                 // Links to folders are not followed, so a loop of links

@@ -24,11 +24,17 @@ extern "C" void OnInterrupt(int) {
 }
 
 void StopOnInterrupt() {
+#ifdef _WIN32
+    // The C runtime delivers Ctrl+C as SIGINT; Windows has no sigaction.
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+#else
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -1,5 +1,7 @@
 #include "app/cli/TerminalLog.h"
 
+#include <string>
+
 TerminalLog::TerminalLog(std::FILE* outStream, std::FILE* progressStream, bool quietLog,
                          bool progressLine)
     : out(outStream), progress(progressStream), quiet(quietLog), showProgress(progressLine) {}
@@ -13,6 +15,18 @@ void TerminalLog::Append(std::string_view text) {
         return;
     }
     EraseProgress();
+#ifdef _WIN32
+    // The log's lines end in "\r\n", and a text-mode stream turns every "\n"
+    // into "\r\n" itself: the "\r" is left to the stream.
+    std::string lines;
+    lines.reserve(text.size());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (!(text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n')) {
+            lines.push_back(text[at]);
+        }
+    }
+    text = lines;
+#endif
     std::fwrite(text.data(), 1, text.size(), out);
     std::fflush(out);
 }

@@ -109,11 +109,14 @@ void MainDialog::ApplyTemplate() {
 
 void MainDialog::LayOut() {
     // The log takes all but the template's bottom band; the button keeps its
-    // size and its distance from the bottom edge, centred across.
-    const int band = units_.ToPixelsY(templateSize_.height() - templateLog_.bottom() - 1);
+    // size and its distance from the bottom edge, centred across. Distances
+    // are differences of converted positions so that the template's own size
+    // reproduces its positions exactly.
+    const int templateHeight = units_.ToPixelsY(templateSize_.height());
+    const int band = templateHeight - units_.ToPixelsY(templateLog_.y() + templateLog_.height());
     ui_->log->setGeometry(0, 0, width(), std::max(0, height() - band));
     const QRect button = units_.ToPixels(templateButton_);
-    const int fromBottom = units_.ToPixelsY(templateSize_.height() - templateButton_.y());
+    const int fromBottom = templateHeight - button.y();
     ui_->fixFiles->setGeometry((width() - button.width()) / 2, height() - fromBottom,
                                button.width(), button.height());
 }
