@@ -1,0 +1,91 @@
+// Helpers of the dialog tests: a private temporary folder, small TGA files
+// and a wait for the batch thread.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QString>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Readable failure messages for Qt's strings.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+// A folder of its own under the system's temporary folder, removed with
+// everything in it when the test ends.
+class GuiTempDir {
+  public:
+    GuiTempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tessary-gui-XXXXXX");
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~GuiTempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    QString Q() const { return QString::fromStdString(path_.string()); }
+    QString Q(const std::string& name) const {
+        return QString::fromStdString((path_ / name).string());
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// A 2 x 2 true-colour image, 24 bits per pixel, stored top-down.
+inline Bytes TopDownTga() {
+    return {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20,
+            // top row, then bottom row
+            1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+}
+
+// The same image as the batch writes it: bottom-up, descriptor 0.
+inline Bytes TopDownTgaFixed() {
+    return {0, 0,  2, 0, 0, 0, 0,  0,  0,  0, 0, 0, 2, 0, 2,
+            0, 24, 0, 7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6};
+}
+
+// A header that promises pixels the file does not hold.
+inline Bytes TruncatedTga() {
+    return {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0, 1, 2, 3};
+}
+
+// Processes events until `done` holds; fails the test after `seconds`
+// rather than hanging it.
+template <typename F>
+bool WaitUntil(F&& done, int seconds = 30) {
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!done()) {
+        if (deadline.hasExpired()) {
+            ADD_FAILURE() << "timed out waiting";
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}

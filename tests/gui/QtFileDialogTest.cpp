@@ -1,0 +1,84 @@
+// The Qt pickers with Qt's own file dialogs, answered by typing into them as
+// a user would.
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+#include "GuiTestSupport.h"
+#include "app/gui/QtFilePicker.h"
+
+namespace {
+
+// Once the next modal file dialog is up, hands it to `answer`.
+void WhenFileDialogOpens(std::function<void(QFileDialog&)> answer) {
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible()) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        answer(*dialog);
+    });
+    timer->start();
+}
+
+void TypeAndAccept(QFileDialog& dialog, const QString& text) {
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    // Set in one go: typed key by key, the dialog's completion selects the
+    // files seen so far, and a selection outranks the typed names.
+    edit->setText(text);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+TEST(QtFileDialogTest, PicksTypedFilesWithTheDefaultSuffixAndAFolder) {
+    GuiTempDir dir;
+    std::filesystem::create_directory(dir / "out");
+    WriteBytes(dir / "a.tga", TopDownTga());
+    WriteBytes(dir / "b.tga", TopDownTga());
+    QWidget owner;
+    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true, .presetFolder = {}});
+
+    QString title;
+    QStringList filters;
+    QString suffix;
+    WhenFileDialogOpens([&](QFileDialog& dialog) {
+        filters = dialog.nameFilters();
+        suffix = dialog.defaultSuffix();
+        dialog.setDirectory(dir.Q());
+        // One name with its extension, one that needs the default suffix.
+        TypeAndAccept(dialog, QStringLiteral("\"a.tga\" \"b\""));
+    });
+    const QStringList files =
+        picker.PickFiles(QStringLiteral("Targa (*.tga)"), QStringLiteral("tga"));
+    EXPECT_EQ(filters, QStringList({"Targa (*.tga)"}));
+    EXPECT_EQ(suffix, "tga");
+    EXPECT_EQ(files, QStringList({dir.Q("a.tga"), dir.Q("b.tga")}));
+
+    WhenFileDialogOpens([&](QFileDialog& dialog) {
+        title = dialog.windowTitle();
+        EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
+        EXPECT_EQ(dialog.directory().absolutePath(), dir.Q()) << "starts where the files were";
+        TypeAndAccept(dialog, dir.Q("out"));
+    });
+    EXPECT_EQ(picker.PickFolder(QStringLiteral("Select destination folder")), dir.Q("out"));
+    EXPECT_EQ(title, "Select destination folder");
+}
+
+TEST(QtFileDialogTest, CancellingAnswersNothing) {
+    QWidget owner;
+    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true, .presetFolder = {}});
+    WhenFileDialogOpens([](QFileDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    EXPECT_TRUE(picker.PickFiles(QStringLiteral("Targa (*.tga)"), QStringLiteral("tga")).isEmpty());
+    WhenFileDialogOpens([](QFileDialog& dialog) { dialog.reject(); });
+    EXPECT_TRUE(picker.PickFolder(QStringLiteral("Select destination folder")).isEmpty());
+}
+
+}  // namespace
