@@ -33,7 +33,8 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes) {
     if (file == nullptr) {
         throw std::runtime_error("cannot create " + path);
     }
-    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
+    const std::size_t written =
+        bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
     if (written != bytes.size()) {
         throw std::runtime_error("cannot write " + path);
