@@ -185,7 +185,7 @@ void FileOutputStream::Commit() {
         return;
     }
     Flush();
-    if (!IsOpen() || !FileSystem::SyncFile(fileHandle)) {
+    if (!IsOpen() || (replacement.replacesExisting && !FileSystem::SyncFile(fileHandle))) {
         throw Exception(kUnableToWriteText);
     }
     ReleaseRing();

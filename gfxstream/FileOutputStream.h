@@ -36,9 +36,10 @@ class FileOutputStream : public OutputStream {
 
     bool Open(const char* fileName, bool truncate);
     bool OpenReplacement(const char* targetName);
-    // Flushes, forces the content to disk, closes and moves the temporary
-    // file into place. Raises "Unable to write to file" when any step fails;
-    // the stream then still holds the temporary file for Discard or Close.
+    // Flushes, forces the content to disk when it replaces an existing file,
+    // closes and moves the temporary file into place. Raises "Unable to
+    // write to file" when any step fails; the stream then still holds the
+    // temporary file for Discard or Close.
     void Commit();
     // Flushes and closes; a replacement not yet committed is discarded.
     // Raises when the flush fails, and the stream then stays open.

@@ -32,6 +32,11 @@ struct Replacement {
     std::string target;     // the path that will be replaced, links resolved
     std::string temporary;  // the temporary file beside it
     FileHandle file = kInvalidFileHandle;
+    // Whether a file stood at the target when the replacement was made. Only
+    // then must the new content be on disk before the rename: a crash can
+    // otherwise cost nothing that existed. Forcing every new file to disk
+    // made a batch of small files wait on the device for each of them.
+    bool replacesExisting = true;
 };
 bool CreateReplacement(const char* target, Replacement& replacement);
 

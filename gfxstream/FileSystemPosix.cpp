@@ -122,6 +122,7 @@ bool CreateReplacement(const char* target, Replacement& replacement) {
         replacement.target = resolved;
         replacement.temporary = std::move(temporary);
         replacement.file = fd;
+        replacement.replacesExisting = exists;
         return true;
     }
     return false;
@@ -131,7 +132,9 @@ bool CommitReplacement(const Replacement& replacement) {
     if (::rename(replacement.temporary.c_str(), replacement.target.c_str()) != 0) {
         return false;
     }
-    SyncFolder(FolderOf(replacement.target));
+    if (replacement.replacesExisting) {
+        SyncFolder(FolderOf(replacement.target));
+    }
     return true;
 }
 
