@@ -93,7 +93,6 @@ MainDialog::MainDialog(std::unique_ptr<FilePicker> picker, QWidget* parent)
     connect(&runner_, &BatchRunner::Finished, this, &MainDialog::OnBatchFinished);
 
     ApplyTemplate();
-    ui_->fixFiles->setFocus();
 }
 
 MainDialog::~MainDialog() = default;
