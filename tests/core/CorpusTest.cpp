@@ -87,21 +87,24 @@ void PrintTo(const CorpusFile& f, std::ostream* os) {
     *os << f["file"];
 }
 
-std::vector<CorpusFile> Corpus() {
-    std::map<std::string, std::pair<std::string, std::string>> references;
-    for (auto& r : ReadTable("REFERENCES.tsv")) {
-        references[r["file"]] = {r["reference"], r["kind"]};
-    }
-    std::vector<CorpusFile> files;
-    for (auto& row : ReadTable("MANIFEST.tsv")) {
-        CorpusFile f{row, {}, {}};
-        if (auto it = references.find(row["file"]); it != references.end()) {
-            f.reference = it->second.first;
-            f.kind = it->second.second;
+const std::vector<CorpusFile>& Corpus() {
+    static const std::vector<CorpusFile> all = [] {
+        std::map<std::string, std::pair<std::string, std::string>> references;
+        for (auto& r : ReadTable("REFERENCES.tsv")) {
+            references[r["file"]] = {r["reference"], r["kind"]};
         }
-        files.push_back(std::move(f));
-    }
-    return files;
+        std::vector<CorpusFile> files;
+        for (auto& row : ReadTable("MANIFEST.tsv")) {
+            CorpusFile f{row, {}, {}};
+            if (auto it = references.find(row["file"]); it != references.end()) {
+                f.reference = it->second.first;
+                f.kind = it->second.second;
+            }
+            files.push_back(std::move(f));
+        }
+        return files;
+    }();
+    return all;
 }
 
 template <typename Keep>

@@ -124,7 +124,7 @@ TEST(MappedFileInputStream, OpensOnlyNonEmptyRegularFilesAndClosesSafely) {
     MappedFileInputStream in;
     EXPECT_FALSE(in.Open((dir / "missing").c_str()));
     EXPECT_FALSE(in.Open((dir / "empty").c_str()));
-    EXPECT_FALSE(in.Open(dir.path().c_str()));
+    EXPECT_FALSE(in.Open(dir.path().string().c_str()));
     in.Close();
     ASSERT_TRUE(in.Open((dir / "one").c_str()));
     EXPECT_FALSE(in.Open((dir / "empty").c_str()));  // the first file stays
@@ -152,6 +152,9 @@ TEST(MappedFileInputStream, ReadsCorrectlyPastThePagesItHandsBack) {
                                   static_cast<std::uint32_t>(content[3]) << 24);
 }
 
+// Made with POSIX calls (a sparse file through ftruncate and pwrite); the
+// Windows build has its own version among the Win32 stream tests.
+#ifndef _WIN32
 TEST(MappedFileInputStream, MapsFilesOf4GiBAndMoreWhole) {
     TempDir dir;
     const std::string name = dir / "sparse";
@@ -179,6 +182,7 @@ TEST(MappedFileInputStream, MapsFilesOf4GiBAndMoreWhole) {
     EXPECT_EQ(in.Skip(2), 2u);
     EXPECT_EQ(in.ReadWord(), 0xFFEE);
 }
+#endif
 
 // Each case drives a fresh stream and lists the system writes it must cause.
 struct RingCase {
@@ -324,9 +328,17 @@ TEST(FileOutputStream, RefusedCloseKeepsStreamOpenWithItsBytes) {
     EXPECT_EQ(ReadFile(dir / "out"), (Bytes{'a', 'b', 'c'}));
 }
 
+// Under wine the Linux device is reached through drive Z:, and writing to it
+// fails with ERROR_DISK_FULL as a full disk would.
+#ifdef _WIN32
+constexpr const char* kFullDevice = "Z:/dev/full";
+#else
+constexpr const char* kFullDevice = "/dev/full";
+#endif
+
 TEST(FileOutputStream, DeviceWithNoSpaceRefusesEveryWayOfStoring) {
     FileOutputStream direct;
-    ASSERT_TRUE(direct.Open("/dev/full", false));
+    ASSERT_TRUE(direct.Open(kFullDevice, false));
     EXPECT_EQ(MessageOf([&] { direct.Write(kBlock.data(), kRing + 1); }),
               GFXStream::kUnableToWriteText);
     direct.WriteByte(1);
@@ -335,7 +347,7 @@ TEST(FileOutputStream, DeviceWithNoSpaceRefusesEveryWayOfStoring) {
     EXPECT_FALSE(direct.IsOpen());
 
     FileOutputStream viaCodec;
-    ASSERT_TRUE(viaCodec.Open("/dev/full", false));
+    ASSERT_TRUE(viaCodec.Open(kFullDevice, false));
     const Image image(ImageDesc{.width = 1024, .height = 256, .bitsPerPixel = 24});
     EXPECT_EQ(MessageOf([&] { WriteTGA(viaCodec, image, false); }),
               "WriteTGA: Unable to write to file");
@@ -373,7 +385,9 @@ TEST(FileOutputStream, ReplacementAppearsOnlyOnCommit) {
     const std::string target = dir / "image.tga";
     const Bytes original = Pattern(5000, 9);
     WriteFile(target, original);
+#ifndef _WIN32  // Windows keeps no permission bits, only the folder's ACL
     ::chmod(target.c_str(), 0640);
+#endif
 
     for (const int ending : {0, 1}) {  // Discard, then Close without Commit
         FileOutputStream out;
@@ -393,11 +407,15 @@ TEST(FileOutputStream, ReplacementAppearsOnlyOnCommit) {
     out.Commit();
     out.Close();
     EXPECT_EQ(ReadFile(target), (Bytes{'n', 'e', 'w'}));
+#ifndef _WIN32
     EXPECT_EQ(fs::status(target).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
     EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
+// Symbolic links need a privilege on Windows that a test cannot count on.
+#ifndef _WIN32
 TEST(FileOutputStream, ReplacementThroughSymlinkReplacesItsTarget) {
     TempDir dir;
     fs::create_directories(dir.path() / "real");
@@ -418,3 +436,4 @@ TEST(FileOutputStream, ReplacementThroughSymlinkReplacesItsTarget) {
     out.Commit();
     EXPECT_EQ(ReadFile(dir / "fresh.tga"), Bytes{'x'});
 }
+#endif
