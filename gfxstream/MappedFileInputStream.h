@@ -4,6 +4,11 @@
 // Open answers false on any failure (missing, unreadable, not a regular
 // file, empty, or not mappable) and releases what it took. Files of any size
 // the address space can hold are mapped whole; sizes are 64-bit throughout.
+//
+// A file cut short by another program while it is mapped would make the
+// system stop the process (SIGBUS on Linux) at the first read past its new
+// end. The stream guards against that: the lost part of the view reads as
+// zero, and the next read raises kFileChangedText instead.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +18,8 @@
 #include "gfxstream/FileHandle.h"
 
 namespace GFXStream {
+
+inline constexpr const char* kFileChangedText = "File changed while it was read";
 
 class MappedFileInputStream : public ByteRangeInputStream {
   public:
@@ -38,6 +45,9 @@ class MappedFileInputStream : public ByteRangeInputStream {
     // Start of the part of the view whose pages have not yet been handed
     // back to the system.
     const std::uint8_t* retainedFrom = nullptr;
+    // The stream's place among the views guarded against shrinking files;
+    // -1 when it has none.
+    int guardSlot = -1;
 };
 
 }  // namespace GFXStream
