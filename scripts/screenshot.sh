@@ -5,7 +5,8 @@
 #
 # The samples are passed on the command line, so the file picker is skipped;
 # TESSARY_DESTINATION answers the folder picker, which exists for scripted
-# runs like this one. Set TESSARY_DIALOG to use an already built program.
+# runs like this one. Set TESSARY_DIALOG to use an already built program,
+# TESSARY_SCREENSHOT_TRACE=1 to trace the steps on the virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -63,7 +64,10 @@ kill "${app}" "${wm}" 2>/dev/null || true
 wait "${app}" 2>/dev/null || true
 SESSION
 
-(cd samples && ls ./*.tga >/dev/null)
+if [ ! -e "${samples[0]}" ]; then
+    echo "no samples/*.tga to fix" >&2
+    exit 1
+fi
 XDG_RUNTIME_DIR="${work}" QT_QPA_PLATFORM=xcb \
     xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96 -nolisten tcp" \
     bash ${TESSARY_SCREENSHOT_TRACE:+-x} "${work}/session.sh" "${dialog}" "${shot}" "${fixed}" "${samples[@]/#/${root}/}"
