@@ -1,0 +1,367 @@
+#include "HardeningSupport.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/OutputStream.h"
+#include "image/ReadTGA.h"
+#include "image/WriteTGA.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class VectorOutputStream : public GFXStream::OutputStream {
+  public:
+    explicit VectorOutputStream(Bytes& out) : out_(out) {}
+    void WriteByte(std::uint8_t value) override { out_.push_back(value); }
+    void WriteWord(std::uint16_t value) override {
+        out_.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        out_.push_back(static_cast<std::uint8_t>(value >> 8));
+    }
+    void WriteDword(std::uint32_t value) override {
+        WriteWord(static_cast<std::uint16_t>(value & 0xFFFF));
+        WriteWord(static_cast<std::uint16_t>(value >> 16));
+    }
+    void Write(const void* buffer, std::uint32_t n) override {
+        const auto* p = static_cast<const std::uint8_t*>(buffer);
+        out_.insert(out_.end(), p, p + n);
+    }
+
+  private:
+    Bytes& out_;
+};
+
+void PutWord(Bytes& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+std::uint32_t Next(std::uint32_t& state) {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+// Packets of one row: repeats of two or more become runs, everything else
+// raw packets, none longer than 128 pixels.
+void EncodeRow(Bytes& out, const std::uint8_t* row, std::size_t width, std::size_t bpp) {
+    const auto same = [&](std::size_t a, std::size_t b) {
+        return std::memcmp(row + a * bpp, row + b * bpp, bpp) == 0;
+    };
+    std::size_t x = 0;
+    while (x < width) {
+        std::size_t run = 1;
+        while (x + run < width && run < 128 && same(x, x + run)) {
+            ++run;
+        }
+        if (run >= 2) {
+            out.push_back(static_cast<std::uint8_t>(0x80 + run - 1));
+            out.insert(out.end(), row + x * bpp, row + (x + 1) * bpp);
+            x += run;
+            continue;
+        }
+        std::size_t raw = 1;
+        while (x + raw < width && raw < 128 &&
+               !(x + raw + 1 < width && same(x + raw, x + raw + 1))) {
+            ++raw;
+        }
+        out.push_back(static_cast<std::uint8_t>(raw - 1));
+        out.insert(out.end(), row + x * bpp, row + (x + raw) * bpp);
+        x += raw;
+    }
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "tessary-hardening-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+    ::chmod(path_.c_str(), 0755);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    // A test may have taken write permission away from a folder.
+    for (fs::recursive_directory_iterator it(path_, ignored), end; !ignored && it != end;
+         it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            ::chmod(it->path().c_str(), 0755);
+        }
+    }
+    fs::remove_all(path_, ignored);
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+std::optional<Bytes> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Listing(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> TemporaryFiles(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const std::string& name : Listing(folder)) {
+        if (name.size() > 4 && name[0] == '.' && name.find(".tessary-") != std::string::npos &&
+            name.compare(name.size() - 4, 4, ".tmp") == 0) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+Bytes MakeTga(const TgaSpec& spec) {
+    const int imageClass = spec.imageType & 7;
+    const bool rle = spec.imageType > 3;
+    const std::size_t bpp = spec.depth / 8u;
+    const bool mapped = spec.mapLength != 0;
+    Bytes out;
+    out.push_back(spec.idLength);
+    out.push_back(mapped ? 1 : 0);
+    out.push_back(spec.imageType);
+    PutWord(out, 0);
+    PutWord(out, spec.mapLength);
+    out.push_back(mapped ? spec.mapEntryBits : 0);
+    PutWord(out, 3);  // origins, carried through
+    PutWord(out, 5);
+    PutWord(out, spec.width);
+    PutWord(out, spec.height);
+    out.push_back(spec.depth);
+    out.push_back(spec.descriptor);
+    std::uint32_t state = spec.seed;
+    for (std::uint8_t i = 0; i < spec.idLength; ++i) {
+        out.push_back(static_cast<std::uint8_t>('a' + i % 26));
+    }
+    const std::size_t entryBytes = (spec.mapEntryBits + 7u) / 8u;
+    for (std::size_t i = 0; i < std::size_t{spec.mapLength} * entryBytes; ++i) {
+        out.push_back(static_cast<std::uint8_t>(Next(state)));
+    }
+    Bytes row(std::size_t{spec.width} * bpp);
+    for (std::uint32_t y = 0; y < spec.height; ++y) {
+        // Stretches of equal pixels between random ones, so that run-length
+        // rows hold both kinds of packet.
+        for (std::size_t x = 0; x < spec.width; ++x) {
+            const bool repeat = x > 0 && Next(state) % 3 != 0;
+            for (std::size_t b = 0; b < bpp; ++b) {
+                std::uint8_t value = static_cast<std::uint8_t>(Next(state));
+                if (imageClass == 1 && b == 0 && spec.mapLength != 0) {
+                    value = static_cast<std::uint8_t>(value %
+                                                      std::min<std::uint32_t>(spec.mapLength, 256));
+                }
+                row[x * bpp + b] = repeat ? row[(x - 1) * bpp + b] : value;
+            }
+        }
+        if (rle) {
+            EncodeRow(out, row.data(), spec.width, bpp);
+        } else {
+            out.insert(out.end(), row.begin(), row.end());
+        }
+    }
+    return out;
+}
+
+std::vector<std::pair<std::string, Bytes>> GeneratedFiles() {
+    struct Variant {
+        std::uint8_t type, depth;
+        std::uint16_t mapLength;
+        std::uint8_t entryBits;
+    };
+    const Variant variants[] = {
+        {1, 8, 7, 24},  {1, 8, 256, 16}, {1, 16, 300, 32}, {2, 16, 0, 0},  {2, 24, 0, 0},
+        {2, 32, 0, 0},  {3, 8, 0, 0},    {3, 16, 0, 0},    {9, 8, 20, 15}, {9, 16, 40, 24},
+        {10, 16, 0, 0}, {10, 24, 0, 0},  {10, 32, 0, 0},   {11, 8, 0, 0},  {11, 16, 0, 0},
+    };
+    const std::uint8_t orientations[] = {0x00, 0x10, 0x20, 0x30};
+    std::vector<std::pair<std::string, Bytes>> files;
+    std::uint32_t seed = 7;
+    for (const Variant& v : variants) {
+        for (const std::uint8_t descriptor : orientations) {
+            TgaSpec spec;
+            spec.imageType = v.type;
+            spec.depth = v.depth;
+            spec.mapLength = v.mapLength;
+            spec.mapEntryBits = v.entryBits;
+            spec.descriptor = descriptor;
+            spec.width = static_cast<std::uint16_t>(5 + seed % 11);
+            spec.height = static_cast<std::uint16_t>(2 + seed % 3);
+            spec.idLength = static_cast<std::uint8_t>(seed % 4 == 0 ? 9 : 0);
+            spec.seed = seed++;
+            std::ostringstream name;
+            name << "type" << int(v.type) << "-" << int(v.depth) << "bit-map" << v.mapLength
+                 << "-desc" << std::hex << int(descriptor);
+            files.emplace_back(name.str(), MakeTga(spec));
+        }
+    }
+    // Rows longer than one packet can hold.
+    TgaSpec wide;
+    wide.imageType = 10;
+    wide.width = 300;
+    wide.height = 2;
+    files.emplace_back("type10-24bit-wide", MakeTga(wide));
+    return files;
+}
+
+Bytes NormalForm(const Bytes& file) {
+    GFXStream::MemoryInputStream in(file.data(), file.size());
+    const std::unique_ptr<Image> image = ReadTGA(in, nullptr, nullptr);
+    Bytes out;
+    VectorOutputStream stream(out);
+    WriteTGA(stream, *image, false);
+    return out;
+}
+
+std::vector<std::string> CorpusSample(std::size_t count) {
+    std::vector<std::string> all;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(TESSARY_CORPUS_DIR, error), end; !error && it != end;
+         it.increment(error)) {
+        std::string extension = it->path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(c)); });
+        if (it->is_regular_file(error) && extension == ".tga") {
+            all.push_back(it->path().string());
+        }
+    }
+    std::sort(all.begin(), all.end());
+    if (all.size() <= count) {
+        return all;
+    }
+    std::vector<std::string> picked;
+    for (std::size_t i = 0; i < count; ++i) {
+        picked.push_back(all[i * all.size() / count]);
+    }
+    return picked;
+}
+
+std::string CliPath() {
+#ifdef TESSARY_CLI_PATH
+    return TESSARY_CLI_PATH;
+#else
+    return {};
+#endif
+}
+
+namespace {
+
+[[noreturn]] void ExecCli(const std::vector<std::string>& arguments, const ProcessOptions& options,
+                          const std::string& outputFile) {
+    const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) {
+        ::_exit(126);
+    }
+    if (!options.workingFolder.empty() && ::chdir(options.workingFolder.c_str()) != 0) {
+        ::_exit(126);
+    }
+    if (options.fileSizeLimit) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            ::_exit(126);
+        }
+    }
+    if (options.user) {
+        const auto group = static_cast<gid_t>(*options.user);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(*options.user) != 0) {
+            ::_exit(126);
+        }
+    }
+    const std::string cli = CliPath();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(cli.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(cli.c_str(), argv.data());
+    ::_exit(127);
+}
+
+std::string OutputFileFor(const ProcessOptions& options) {
+    static int counter = 0;
+    return (fs::temp_directory_path() / ("tessary-hardening-out-" + std::to_string(::getpid()) +
+                                         "-" + std::to_string(counter++)))
+               .string() +
+           (options.user ? "-u" : "");
+}
+
+}  // namespace
+
+ProcessResult RunCli(const std::vector<std::string>& arguments, const ProcessOptions& options) {
+    const std::string outputFile = OutputFileFor(options);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ExecCli(arguments, options, outputFile);
+    }
+    return WaitFor(pid, outputFile);
+}
+
+pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ExecCli(arguments, {}, outputFile);
+    }
+    return pid;
+}
+
+ProcessResult WaitFor(pid_t pid, const std::string& outputFile) {
+    ProcessResult result;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid) {
+        if (WIFEXITED(status)) {
+            result.exitStatus = WEXITSTATUS(status);
+        } else if (WIFSIGNALED(status)) {
+            result.signal = WTERMSIG(status);
+        }
+    }
+    if (auto bytes = ReadBytes(outputFile)) {
+        result.output.assign(bytes->begin(), bytes->end());
+    }
+    ::unlink(outputFile.c_str());
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}

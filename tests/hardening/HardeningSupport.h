@@ -1,0 +1,83 @@
+// Shared pieces of the hardening tests: a private temporary folder, whole
+// files, generated TGA files of every variant, the public corpus, and
+// tessary-cli run as a child process with the system's limits set on it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A folder of its own under the system's temporary folder, world-readable
+// so that an unprivileged child can reach what the test puts there; removed
+// with everything in it when the object goes.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+void WriteBytes(const std::string& path, const Bytes& bytes);
+std::optional<Bytes> ReadBytes(const std::string& path);  // nothing when missing
+// Names in a folder, sorted, "." and ".." left out; raw bytes, not decoded.
+std::vector<std::string> Listing(const std::string& folder);
+// Names that look like the batch's temporary files: ".<name>.tessary-*.tmp".
+std::vector<std::string> TemporaryFiles(const std::string& folder);
+
+struct TgaSpec {
+    std::uint8_t imageType = 2;  // 1, 2, 3, or 9, 10, 11 for run-length
+    std::uint16_t width = 4;
+    std::uint16_t height = 3;
+    std::uint8_t depth = 24;
+    std::uint8_t descriptor = 0;  // bit 4 right to left, bit 5 top down
+    std::uint8_t idLength = 0;
+    std::uint16_t mapLength = 0;  // colour-mapped files: entries of mapEntryBits
+    std::uint8_t mapEntryBits = 24;
+    std::uint32_t seed = 1;
+};
+// A well-formed file; run-length files mix runs and raw packets, none
+// crossing a row, and nothing follows the last pixel.
+Bytes MakeTga(const TgaSpec& spec);
+// Generated files of every class, depth, orientation and encoding.
+std::vector<std::pair<std::string, Bytes>> GeneratedFiles();
+
+// What the batch should write for `file`: ReadTGA then WriteTGA, in memory.
+Bytes NormalForm(const Bytes& file);
+
+// Up to `count` corpus files (.tga in any case), spread over the whole
+// corpus in a stable order; empty when the corpus is missing.
+std::vector<std::string> CorpusSample(std::size_t count);
+
+struct ProcessResult {
+    int exitStatus = -1;  // -1 when killed by a signal
+    int signal = 0;
+    std::string output;  // stdout and stderr, interleaved
+};
+struct ProcessOptions {
+    // Run as this user and group, with no supplementary groups.
+    std::optional<uid_t> user;
+    // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored so a write past it fails.
+    std::optional<std::uint64_t> fileSizeLimit;
+    std::string workingFolder;
+};
+// The path of tessary-cli, or empty when the build has none.
+std::string CliPath();
+ProcessResult RunCli(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
+// Starts tessary-cli without waiting; answers its pid.
+pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile);
+ProcessResult WaitFor(pid_t pid, const std::string& outputFile);
+
+// Lines of a log text.
+std::vector<std::string> Lines(const std::string& text);
