@@ -26,6 +26,10 @@ class InputStream {
 
     // How many bytes are left to read. Readers use it to refuse a header that
     // promises more data than the input holds, before they allocate for it.
+    // It never changes the position and never raises. The streams of this
+    // program know their end exactly; a stream that cannot (a pipe, say)
+    // must answer an upper bound, such as UINT64_MAX, which only turns the
+    // check off: an answer below the truth would refuse good files.
     virtual std::uint64_t Remaining() const = 0;
 };
 
