@@ -3,9 +3,36 @@
 #include <cstring>
 #include <new>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include "image/CheckedSize.h"
 
 namespace {
+
+// A large pixel buffer is faulted in once, as the reader stores its rows.
+// In 4 KiB pages that is one fault per page, and for a 256 MiB picture the
+// faults cost more than the copying; asking for huge pages makes it one
+// fault per 2 MiB. The pages stay fresh zero pages from the system either
+// way. Small buffers are left alone: they come from the heap.
+void PreferHugePages([[maybe_unused]] void* buffer, [[maybe_unused]] std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (size < 2 * kHugePage) {
+        return;
+    }
+    static const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(buffer);
+    const std::uintptr_t first = (begin + pageSize - 1) & ~(pageSize - 1);
+    const std::uintptr_t last = (begin + size) & ~(pageSize - 1);
+    if (last > first) {
+        // Advice only: where huge pages are off, nothing changes.
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#endif
+}
 
 std::int32_t BytesPerPixelFor(std::int32_t bitsPerPixel) {
     if (bitsPerPixel < 0) {
@@ -70,6 +97,7 @@ Image::Image(ImageDesc desc)
     if (!pixels) {
         throw std::bad_alloc();
     }
+    PreferHugePages(pixels.get(), pixelBufferSize);
     if (zeroFill) {
         return;
     }
