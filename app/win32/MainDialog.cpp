@@ -31,6 +31,23 @@ class PostingLog : public LogSink {
     HWND dialog_;
 };
 
+// A multi-line edit control inside a dialog answers Escape by posting
+// WM_CLOSE to the dialog, which would end the program. The log pane swallows
+// the key, so only the close box ends the dialog.
+LRESULT CALLBACK LogPaneProcedure(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto original = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(pane, GWLP_USERDATA));
+    if ((message == WM_KEYDOWN || message == WM_CHAR) && wParam == VK_ESCAPE) {
+        return 0;
+    }
+    return ::CallWindowProcA(original, pane, message, wParam, lParam);
+}
+
+void KeepEscapeFromClosing(HWND pane) {
+    const LONG_PTR original = ::GetWindowLongPtrA(pane, GWLP_WNDPROC);
+    ::SetWindowLongPtrA(pane, GWLP_USERDATA, original);
+    ::SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogPaneProcedure));
+}
+
 }  // namespace
 
 MainDialog::~MainDialog() {
@@ -61,6 +78,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // An edit control holds 30000 characters unless told otherwise;
             // the log of a large batch is longer.
             ::SendDlgItemMessageA(dialog_, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
+            KeepEscapeFromClosing(::GetDlgItem(dialog_, IDC_LOG));
             if (onCreated) {
                 onCreated(dialog_);
             }
@@ -116,18 +134,18 @@ void MainDialog::StartBatch(std::string destination, std::string fileList) {
     stop_ = false;
     running_ = true;
     const HWND dialog = dialog_;
-    worker_ = std::thread([this, dialog, destination = std::move(destination),
-                           fileList = std::move(fileList)] {
-        PostingLog log(dialog);
-        ConvertOptions options;
-        options.stop = &stop_;
-        try {
-            ConvertFiles(log, destination.c_str(), fileList.c_str(), options);
-        } catch (const std::bad_alloc&) {
-            log.Append("Error: not enough memory to go on with the batch\r\n");
-        }
-        ::PostMessageA(dialog, kBatchDoneMessage, 0, 0);
-    });
+    worker_ = std::thread(
+        [this, dialog, destination = std::move(destination), fileList = std::move(fileList)] {
+            PostingLog log(dialog);
+            ConvertOptions options;
+            options.stop = &stop_;
+            try {
+                ConvertFiles(log, destination.c_str(), fileList.c_str(), options);
+            } catch (const std::bad_alloc&) {
+                log.Append("Error: not enough memory to go on with the batch\r\n");
+            }
+            ::PostMessageA(dialog, kBatchDoneMessage, 0, 0);
+        });
 }
 
 void MainDialog::FinishBatch() {
