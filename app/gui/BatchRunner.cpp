@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <exception>
+
 #include "app/ConvertFiles.h"
 #include "app/DestinationClaims.h"
 #include "app/FileList.h"
@@ -98,11 +100,18 @@ void BatchRunner::Run(std::string destination, std::vector<std::string> lists) {
     options.claims = &claims;
     // An empty batch still starts with an empty log, as every batch does.
     sink.Clear();
-    for (const std::string& list : lists) {
-        if (stop_) {
-            break;
+    try {
+        for (const std::string& list : lists) {
+            if (stop_) {
+                break;
+            }
+            ConvertFiles(sink, destination.c_str(), list.c_str(), options);
         }
-        ConvertFiles(sink, destination.c_str(), list.c_str(), options);
+    } catch (const std::exception& e) {
+        // Each file's failures are the batch's to log; this is only for what
+        // escapes it (memory for the list itself), so that the dialog is
+        // told the batch is over rather than waiting for ever.
+        sink.Append(std::string("Error: ") + e.what() + "\n");
     }
     QMetaObject::invokeMethod(this, &BatchRunner::OnWorkerDone, Qt::QueuedConnection);
 }
