@@ -1,5 +1,7 @@
 #include "image/WriteTGA.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "gfxstream/Exception.h"
@@ -80,35 +82,132 @@ void WriteColourMap(OutputStream& stream, const Image& image) {
     }
 }
 
-void WriteRunLengthRow(OutputStream& stream, const std::uint8_t* row, std::uint32_t width,
-                       std::uint32_t bytesPerPixel) {
-    const auto same = [&](std::uint32_t a, std::uint32_t b) {
-        return std::memcmp(row + std::size_t{a} * bytesPerPixel,
-                           row + std::size_t{b} * bytesPerPixel, bytesPerPixel) == 0;
-    };
+// A pixel of B bytes as one number, so that comparing two pixels is one
+// integer comparison rather than a call.
+template <std::uint32_t B>
+std::uint32_t PixelAt(const std::uint8_t* row, std::uint32_t i) {
+    const std::uint8_t* const pixel = row + std::size_t{i} * B;
+    if constexpr (B == 1) {
+        return pixel[0];
+    } else if constexpr (B == 2) {
+        std::uint16_t value;
+        std::memcpy(&value, pixel, 2);
+        return value;
+    } else if constexpr (B == 3) {
+        // Assembled in registers: a 3-byte copy into a 4-byte variable is
+        // stored in pieces and read back whole, which stalls the load.
+        return std::uint32_t{pixel[0]} | std::uint32_t{pixel[1]} << 8 |
+               std::uint32_t{pixel[2]} << 16;
+    } else {
+        std::uint32_t value;
+        std::memcpy(&value, pixel, 4);
+        return value;
+    }
+}
+
+std::uint64_t Load64(const std::uint8_t* bytes) {
+    std::uint64_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// The byte index (0 to 7) of the lowest zero byte of `word`, or 8 when it has
+// none. Borrows run only upward from a zero byte, so the lowest byte flagged
+// is a true zero.
+std::uint32_t LowestZeroByte(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    const std::uint64_t flags = (word - kOnes) & ~word & kHighs;
+    return flags == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(flags)) / 8;
+}
+
+// The first pixel index in [from, limit) whose value is not `value`, or
+// `limit`. Single bytes are compared eight at a time.
+template <std::uint32_t B>
+std::uint32_t RunEnd(const std::uint8_t* row, std::uint32_t from, std::uint32_t limit,
+                     std::uint32_t value) {
+    std::uint32_t i = from;
+    if constexpr (B == 1 && std::endian::native == std::endian::little) {
+        const std::uint64_t repeated = 0x0101010101010101u * value;
+        for (; i + 8 <= limit; i += 8) {
+            const std::uint64_t differences = Load64(row + i) ^ repeated;
+            if (differences != 0) {
+                return i + static_cast<std::uint32_t>(std::countr_zero(differences)) / 8;
+            }
+        }
+    }
+    while (i < limit && PixelAt<B>(row, i) == value) {
+        ++i;
+    }
+    return i;
+}
+
+// The first pixel index i in [from, limit) where pixel i equals pixel i + 1
+// and i + 1 still lies in the row, or `limit`: where a raw stretch must end
+// so that the equal pair can open a run. Single bytes are compared eight
+// neighbour pairs at a time.
+template <std::uint32_t B>
+std::uint32_t EqualPairStart(const std::uint8_t* row, std::uint32_t from, std::uint32_t limit,
+                             std::uint32_t width) {
+    std::uint32_t i = from;
+    if constexpr (B == 1 && std::endian::native == std::endian::little) {
+        for (; i + 8 <= limit && i + 9 <= width; i += 8) {
+            const std::uint32_t k = LowestZeroByte(Load64(row + i) ^ Load64(row + i + 1));
+            if (k != 8) {
+                return i + k;
+            }
+        }
+    }
+    std::uint32_t next = i < width ? PixelAt<B>(row, i) : 0;
+    for (; i < limit && i + 1 < width; ++i) {
+        const std::uint32_t current = next;
+        next = PixelAt<B>(row, i + 1);
+        if (current == next) {
+            return i;
+        }
+    }
+    return limit;
+}
+
+// Packets exactly as the rules of the format ask; only the comparisons are
+// done on whole pixel values (and for 8-bit rows on whole words).
+template <std::uint32_t B>
+void WriteRunLengthRowOf(OutputStream& stream, const std::uint8_t* row, std::uint32_t width) {
     std::uint32_t x = 0;
     while (x < width) {
-        const std::uint8_t* const at = row + std::size_t{x} * bytesPerPixel;
-        if (width - x >= 2 && same(x, x + 1)) {
-            std::uint32_t run = 2;
-            while (run < 128 && x + run < width && same(x, x + run)) {
-                ++run;
-            }
+        const std::uint8_t* const at = row + std::size_t{x} * B;
+        const std::uint32_t limit = x + std::min<std::uint32_t>(128, width - x);
+        const std::uint32_t value = PixelAt<B>(row, x);
+        if (width - x >= 2 && PixelAt<B>(row, x + 1) == value) {
+            const std::uint32_t run = RunEnd<B>(row, x + 2, limit, value) - x;
             stream.WriteByte(static_cast<std::uint8_t>(0x80 + run - 1));
-            stream.Write(at, bytesPerPixel);
+            stream.Write(at, B);
             x += run;
             continue;
         }
-        std::uint32_t count = 1;
-        while (count < 128 && x + count < width) {
-            if (x + count + 1 < width && same(x + count, x + count + 1)) {
-                break;  // the equal pair opens the next packet as a run
-            }
-            ++count;
-        }
+        // The equal pair, if any, opens the next packet as a run.
+        const std::uint32_t count = EqualPairStart<B>(row, x + 1, limit, width) - x;
         stream.WriteByte(static_cast<std::uint8_t>(count - 1));
-        stream.Write(at, count * bytesPerPixel);
+        stream.Write(at, count * B);
         x += count;
+    }
+}
+
+void WriteRunLengthRow(OutputStream& stream, const std::uint8_t* row, std::uint32_t width,
+                       std::uint32_t bytesPerPixel) {
+    switch (bytesPerPixel) {
+        case 1:
+            WriteRunLengthRowOf<1>(stream, row, width);
+            break;
+        case 2:
+            WriteRunLengthRowOf<2>(stream, row, width);
+            break;
+        case 3:
+            WriteRunLengthRowOf<3>(stream, row, width);
+            break;
+        default:
+            WriteRunLengthRowOf<4>(stream, row, width);
+            break;
     }
 }
 
