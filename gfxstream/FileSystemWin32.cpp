@@ -127,6 +127,7 @@ bool CreateReplacement(const char* target, Replacement& replacement) {
         replacement.target = resolved;
         replacement.temporary = std::move(temporary);
         replacement.file = file;
+        replacement.replacesExisting = attributes != INVALID_FILE_ATTRIBUTES;
         return true;
     }
     return false;
