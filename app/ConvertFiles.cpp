@@ -4,6 +4,7 @@
 
 #include "app/ConvertOneFile.h"
 #include "app/FileList.h"
+#include "app/ParallelConvert.h"
 
 namespace {
 
@@ -40,6 +41,9 @@ ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const c
     DestinationClaims ownClaims;
     DestinationClaims& claims = options.claims != nullptr ? *options.claims : ownClaims;
     const std::vector<FileJob> jobs = PlanJobs(destinationFolder, fileList, claims);
+    if (options.jobs > 1 && jobs.size() > 1) {
+        return ConvertJobsInParallel(log, jobs, options);
+    }
 
     for (std::size_t index = 0; index < jobs.size(); ++index) {
         if (options.stop != nullptr && options.stop->load()) {

@@ -41,6 +41,10 @@ struct ConvertOptions {
     // object refuse to let a later file replace an earlier one's output;
     // without one, the call keeps its own.
     DestinationClaims* claims = nullptr;
+    // Files converted at once, each by a thread of its own. The log is the
+    // same texts in the same order whatever the number; progress is then
+    // reported as each file's text is appended.
+    unsigned jobs = 1;
 };
 
 struct ConvertSummary {

@@ -44,6 +44,10 @@ int ParseCommandLine(int argc, char** argv, CommandLine& commandLine) {
     auto* check = app.add_flag("--check", commandLine.check,
                                "Write nothing; report whether each file is already in normal "
                                "form, and why not");
+    app.add_option("-j,--jobs", commandLine.jobs,
+                   "Convert N files at once (default: one per core); the log is the same")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
     app.add_flag("-q,--quiet", commandLine.quiet, "Print only the summary line");
     app.add_option("FILE", commandLine.inputs, "TGA files or folders to convert")
         ->required()

@@ -11,6 +11,7 @@ struct CommandLine {
     bool rle = false;
     bool check = false;
     bool quiet = false;
+    unsigned jobs = 0;  // files converted at once; 0: one per core
 };
 
 // Exit statuses.

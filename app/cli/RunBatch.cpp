@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "app/CheckNormalForm.h"
 #include "app/ConvertFiles.h"
@@ -70,6 +72,8 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
     options.rle = commandLine.rle;
     options.stop = &interrupted;
     options.claims = &claims;
+    options.jobs = commandLine.jobs != 0 ? commandLine.jobs
+                                         : std::max(1u, std::thread::hardware_concurrency());
     options.progress = [&](const FileProgress& file) {
         log.ShowProgress(started + file.index + 1, plan.fileCount, file.name);
     };
