@@ -75,6 +75,22 @@ void* operator new(std::size_t bytes) {
 void* operator new[](std::size_t bytes) {
     return Allocate(bytes);
 }
+// Every form of new and delete is replaced, so that no block is taken by
+// one allocator and given back to another.
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
+    Note(bytes);
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept {
+    Note(bytes);
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
 void operator delete(void* block) noexcept {
     std::free(block);
 }

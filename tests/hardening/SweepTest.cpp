@@ -82,7 +82,7 @@ std::size_t PixelDataOffset(const Bytes& file) {
     if (file.size() < 18) {
         return file.size();
     }
-    const std::size_t mapLength = file[5] | file[6] << 8;
+    const auto mapLength = static_cast<std::size_t>(file[5] | file[6] << 8);
     const std::size_t entryBytes = (file[7] + 7u) / 8u;
     const std::size_t offset = 18 + file[0] + (file[1] != 0 ? mapLength * entryBytes : 0);
     return std::min(offset, file.size());
