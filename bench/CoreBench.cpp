@@ -46,19 +46,6 @@ class VectorOutputStream : public GFXStream::OutputStream {
     std::vector<std::uint8_t> bytes;
 };
 
-// Counts and drops: the writer's own cost, with no stream behind it.
-class DiscardingOutputStream : public GFXStream::OutputStream {
-  public:
-    void WriteByte(std::uint8_t) override { ++count; }
-    void WriteWord(std::uint16_t) override { count += 2; }
-    void WriteDword(std::uint32_t) override { count += 4; }
-    void Write(const void* buffer, std::uint32_t n) override {
-        benchmark::DoNotOptimize(buffer);
-        count += n;
-    }
-    std::uint64_t count = 0;
-};
-
 std::uint32_t NextRandom(std::uint32_t& state) {
     state ^= state << 13;
     state ^= state >> 17;
@@ -179,22 +166,94 @@ void BM_ReadTGA_MappedFile(benchmark::State& state) {
     SetBytesPerIteration(state, file.size());
 }
 
-void WriteToDiscard(benchmark::State& state, bool rle) {
+// Counts the system writes the ring makes, so that the benchmarks show how
+// many calls each pattern of writes costs.
+class CountingFileOutputStream : public GFXStream::FileOutputStream {
+  public:
+    std::uint64_t systemWrites = 0;
+
+  protected:
+    std::int64_t SystemWrite(const std::uint8_t* data, std::size_t n) override {
+        ++systemWrites;
+        return FileOutputStream::SystemWrite(data, n);
+    }
+};
+
+// The writer through the real output stream into /dev/null: the codec, the
+// ring's copies and the system calls, without a disk or page cache behind.
+void WriteToNull(benchmark::State& state, bool rle) {
     const auto side = static_cast<std::int32_t>(state.range(0));
     const auto image = MakePicture(side, side, BitsFor(state.range(1)));
+    std::uint64_t writes = 0;
     for (auto _ : state) {
-        DiscardingOutputStream out;
+        CountingFileOutputStream out;
+        if (!out.Open("/dev/null", true)) {
+            state.SkipWithError("cannot open /dev/null");
+            break;
+        }
         WriteTGA(out, *image, rle);
-        benchmark::DoNotOptimize(out.count);
+        out.Close();
+        writes = out.systemWrites;
     }
     SetBytesPerIteration(state, image->PixelBufferSize());
+    state.counters["system_writes"] = static_cast<double>(writes);
 }
 
 void BM_WriteTGA_Uncompressed(benchmark::State& state) {
-    WriteToDiscard(state, false);
+    WriteToNull(state, false);
 }
 void BM_WriteTGA_RunLength(benchmark::State& state) {
-    WriteToDiscard(state, true);
+    WriteToNull(state, true);
+}
+
+// One file's whole conversion as the batch does it: map, read, release the
+// input, write a replacement file in a temporary folder and put it in place.
+// Includes the page cache's cost of the new file, as a copy would.
+void BM_ConvertFile(benchmark::State& state) {
+    const auto side = static_cast<std::int32_t>(state.range(0));
+    const bool rle = state.range(1) != 0;
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("tessary-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto input = folder / "in.tga";
+    const auto output = folder / "out.tga";
+    {
+        const auto file = EncodeFile(*MakePicture(side, side, 32), Layout::TopDown);
+        std::FILE* f = std::fopen(input.c_str(), "wb");
+        const bool written =
+            f != nullptr && std::fwrite(file.data(), 1, file.size(), f) == file.size();
+        if (f != nullptr) {
+            std::fclose(f);
+        }
+        if (!written) {
+            state.SkipWithError("cannot write the input file");
+            std::filesystem::remove_all(folder);
+            return;
+        }
+    }
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove(output);
+        state.ResumeTiming();
+        GFXStream::MappedFileInputStream in;
+        GFXStream::FileOutputStream out;
+        if (!in.Open(input.c_str())) {
+            state.SkipWithError("cannot map the input file");
+            break;
+        }
+        auto image = ReadTGA(in, nullptr, nullptr);
+        in.Close();
+        if (!out.OpenReplacement(output.c_str())) {
+            state.SkipWithError("cannot create the output file");
+            break;
+        }
+        WriteTGA(out, *image, rle);
+        out.Commit();
+        bytes = image->PixelBufferSize();
+    }
+    std::filesystem::remove_all(folder);
+    SetBytesPerIteration(state, bytes);
 }
 
 // The output stream into /dev/null: the ring's own cost and its system calls,
@@ -202,8 +261,9 @@ void BM_WriteTGA_RunLength(benchmark::State& state) {
 void StreamToNull(benchmark::State& state, std::uint32_t blockSize) {
     constexpr std::size_t kTotal = std::size_t{64} << 20;
     std::vector<std::uint8_t> block(blockSize, 0x5A);
+    std::uint64_t writes = 0;
     for (auto _ : state) {
-        GFXStream::FileOutputStream out;
+        CountingFileOutputStream out;
         if (!out.Open("/dev/null", true)) {
             state.SkipWithError("cannot open /dev/null");
             break;
@@ -218,8 +278,10 @@ void StreamToNull(benchmark::State& state, std::uint32_t blockSize) {
             }
         }
         out.Close();
+        writes = out.systemWrites;
     }
     SetBytesPerIteration(state, kTotal);
+    state.counters["system_writes"] = static_cast<double>(writes);
 }
 
 void BM_FileOutputStream_Bytes(benchmark::State& state) {
@@ -255,6 +317,13 @@ BENCHMARK(BM_ReadTGA_MappedFile)
     ->UseRealTime();
 BENCHMARK(BM_WriteTGA_Uncompressed)->Apply(PictureSizes);
 BENCHMARK(BM_WriteTGA_RunLength)->Apply(PictureSizes);
+BENCHMARK(BM_ConvertFile)
+    ->ArgNames({"side", "rle"})
+    ->Args({256, 0})
+    ->Args({8192, 0})
+    ->Args({8192, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_FileOutputStream_Bytes)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Small blocks: a packet's pixels; large: a whole 8192-pixel row and more.
 BENCHMARK(BM_FileOutputStream_Blocks)

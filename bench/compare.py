@@ -394,16 +394,34 @@ def find_first(*names):
 
 
 def default_cli(repo):
+    """The newest tessary-cli under build/*/ from an optimised build without
+    sanitizers, since a debug or instrumented one would time its
+    instrumentation."""
     build = os.path.join(repo, "build")
     best = None
     if os.path.isdir(build):
         for entry in sorted(os.listdir(build)):
             path = os.path.join(build, entry, "app", "cli", "tessary-cli")
-            if os.access(path, os.X_OK):
-                mtime = os.path.getmtime(path)
-                if best is None or mtime > best[0]:
-                    best = (mtime, path)
+            if not os.access(path, os.X_OK) or not optimised_build(os.path.join(build, entry)):
+                continue
+            mtime = os.path.getmtime(path)
+            if best is None or mtime > best[0]:
+                best = (mtime, path)
     return best[1] if best else None
+
+
+def optimised_build(folder):
+    try:
+        with open(os.path.join(folder, "CMakeCache.txt"), errors="replace") as f:
+            cache = f.read()
+    except OSError:
+        return False
+    if "fsanitize" in cache or "CMAKE_CROSSCOMPILING_EMULATOR" in cache:
+        return False
+    for line in cache.splitlines():
+        if line.startswith("CMAKE_BUILD_TYPE:"):
+            return line.split("=", 1)[1] in ("Release", "RelWithDebInfo", "MinSizeRel")
+    return False
 
 
 class Tool:
