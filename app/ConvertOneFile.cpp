@@ -3,6 +3,8 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "app/AppendLog.h"
 #include "app/FileList.h"
@@ -16,13 +18,27 @@ const char* MessageOf(const GFXStream::Exception& caught) {
     return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
 }
 
+// A name as the log shows it: control characters (a line break or a tab in
+// a file name, say) become '?', so that every file keeps one line of its own
+// and no name can move the terminal's cursor. Other bytes pass unchanged.
+std::string Printable(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return shown;
+}
+
 }  // namespace
 
 FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInputStream& input,
                           GFXStream::FileOutputStream& output) noexcept {
     FileResult result;
     std::string& log = result.log;
-    AppendLog(log, "%s", job.name.c_str());
+    AppendLog(log, "%s", Printable(job.name).c_str());
 
     if (!input.Open(job.sourcePath.c_str())) {
         AppendLog(log, ": %s" TESSARY_LOG_EOL, kUnableToOpenText);
@@ -39,7 +55,7 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
         // the source can be replaced.
         input.Close();
         const std::string destination = JoinPath(job.destinationFolder, job.name);
-        AppendLog(log, "->%s...", destination.c_str());
+        AppendLog(log, "->%s...", Printable(destination).c_str());
         if (job.destinationTaken) {
             AppendLog(log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
         } else if (!output.OpenReplacement(destination.c_str())) {
