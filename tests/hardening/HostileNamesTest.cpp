@@ -43,9 +43,15 @@ const std::vector<std::string>& HostileNames() {
 void ExpectConverted(const ProcessResult& result, const std::string& src, const std::string& dst,
                      const std::vector<std::string>& names) {
     EXPECT_EQ(result.exitStatus, 0) << result.output;
+    // One line per file, then the summary; control characters show as '?'.
+    EXPECT_EQ(Lines(result.output).size(), names.size() + 1) << result.output;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        EXPECT_NE(result.output.find(name + "->"), std::string::npos) << result.output;
+        std::string shown = name;
+        for (char& c : shown) {
+            c = static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+        }
+        EXPECT_NE(result.output.find(shown + "->"), std::string::npos) << result.output;
         EXPECT_EQ(ReadBytes(dst + "/" + name), NormalForm(*ReadBytes(src + "/" + name)));
     }
     EXPECT_NE(result.output.find(std::to_string(names.size()) + " converted, 0 failed"),
