@@ -543,7 +543,10 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     repo = os.path.dirname(here)
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--cli", help="tessary-cli to time (default: the newest under build/*/app/cli)")
+    ap.add_argument(
+        "--cli",
+        help="tessary-cli to time (default: the newest under build/*/app/cli of an optimised build without sanitizers)",
+    )
     ap.add_argument("--reps", type=int, default=5, help="repetitions of each tool on each input (default 5)")
     ap.add_argument("--batch-reps", type=int, default=None, help="repetitions on the batch (default: --reps)")
     ap.add_argument("--cases", default="raw256,rle256,cmap,batch", help="comma-separated subset")
