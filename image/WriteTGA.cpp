@@ -12,6 +12,9 @@ using GFXStream::OutputStream;
 
 namespace {
 
+// Upper bound of one block of contiguous rows handed to the stream.
+constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 30;
+
 bool FitsWord(std::int32_t value) {
     return value >= 0 && value <= 0xFFFF;
 }
@@ -219,12 +222,28 @@ void WriteBody(OutputStream& stream, const Image& image, bool rle) {
     }
     const auto width = static_cast<std::uint32_t>(image.width);
     const auto bytesPerPixel = static_cast<std::uint32_t>(image.bytesPerPixel);
-    for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(image.height); ++y) {
-        if (rle) {
+    const auto height = static_cast<std::uint32_t>(image.height);
+    if (rle) {
+        for (std::uint32_t y = 0; y < height; ++y) {
             WriteRunLengthRow(stream, image.Row(y), width, bytesPerPixel);
-        } else {
+        }
+        return;
+    }
+    const std::size_t rowBytes = image.RowBytes();
+    if (rowBytes == 0 || rowBytes != static_cast<std::size_t>(image.stride)) {
+        for (std::uint32_t y = 0; y < height; ++y) {
             stream.Write(image.Row(y), width * bytesPerPixel);
         }
+        return;
+    }
+    // Rows without tail bytes lie back to back, so the file's pixel data is
+    // the pixel buffer itself: it goes out in a few large blocks, which the
+    // output stream hands to the file straight from the image's memory.
+    const std::uint32_t rowsPerBlock =
+        static_cast<std::uint32_t>(std::max<std::size_t>(1, kLargeBlockBytes / rowBytes));
+    for (std::uint32_t y = 0; y < height; y += rowsPerBlock) {
+        const std::uint32_t rows = std::min(rowsPerBlock, height - y);
+        stream.Write(image.Row(y), static_cast<std::uint32_t>(rows * rowBytes));
     }
 }
 
