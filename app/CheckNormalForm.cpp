@@ -11,32 +11,13 @@
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/MemoryOutputStream.h"
 #include "gfxstream/OutputStream.h"
 #include "image/ReadTGA.h"
 #include "image/TGAHeader.h"
 #include "image/WriteTGA.h"
 
 namespace {
-
-// Collects what the writer would put in the file.
-class CollectingOutputStream : public GFXStream::OutputStream {
-  public:
-    void WriteByte(std::uint8_t value) override { bytes.push_back(value); }
-    void WriteWord(std::uint16_t value) override {
-        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-    }
-    void WriteDword(std::uint32_t value) override {
-        WriteWord(static_cast<std::uint16_t>(value & 0xFFFF));
-        WriteWord(static_cast<std::uint16_t>(value >> 16));
-    }
-    void Write(const void* buffer, std::uint32_t n) override {
-        const auto* data = static_cast<const std::uint8_t*>(buffer);
-        bytes.insert(bytes.end(), data, data + n);
-    }
-
-    std::vector<std::uint8_t> bytes;
-};
 
 constexpr char kFooterSignature[] = "TRUEVISION-XFILE.";  // and its NUL: 18 bytes
 
@@ -121,7 +102,7 @@ CheckResult Check(const char* path) {
     GFXStream::MemoryInputStream input(fileBytes.data(), fileBytes.size());
     const std::unique_ptr<Image> image = ReadTGA(input, nullptr, nullptr);
     const std::uint64_t pixelEnd = input.Offset();
-    CollectingOutputStream rewritten;
+    GFXStream::MemoryOutputStream rewritten;
     WriteTGA(rewritten, *image, false);
 
     if (rewritten.bytes == fileBytes) {

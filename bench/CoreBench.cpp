@@ -20,31 +20,11 @@
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/MemoryOutputStream.h"
 #include "image/ReadTGA.h"
 #include "image/WriteTGA.h"
 
 namespace {
-
-// Collects everything written, so a reader benchmark can start from a real
-// encoded file without touching the disk.
-class VectorOutputStream : public GFXStream::OutputStream {
-  public:
-    void WriteByte(std::uint8_t value) override { bytes.push_back(value); }
-    void WriteWord(std::uint16_t value) override {
-        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-    }
-    void WriteDword(std::uint32_t value) override {
-        for (int i = 0; i < 4; ++i) {
-            bytes.push_back(static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF));
-        }
-    }
-    void Write(const void* buffer, std::uint32_t n) override {
-        const auto* data = static_cast<const std::uint8_t*>(buffer);
-        bytes.insert(bytes.end(), data, data + n);
-    }
-    std::vector<std::uint8_t> bytes;
-};
 
 std::uint32_t NextRandom(std::uint32_t& state) {
     state ^= state << 13;
@@ -93,7 +73,7 @@ std::unique_ptr<Image> MakePicture(std::int32_t width, std::int32_t height, std:
 enum class Layout { BottomUp, TopDown, RunLength };
 
 std::vector<std::uint8_t> EncodeFile(const Image& image, Layout layout) {
-    VectorOutputStream out;
+    GFXStream::MemoryOutputStream out;
     out.bytes.reserve(image.PixelBufferSize() + 1024);
     WriteTGA(out, image, layout == Layout::RunLength);
     if (layout == Layout::TopDown) {

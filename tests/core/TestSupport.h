@@ -16,37 +16,13 @@
 
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/MemoryOutputStream.h"
 #include "gfxstream/OutputStream.h"
 #include "image/ReadTGA.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Collects everything written; refuses to store any byte past `limit`.
-class MemoryOutputStream : public GFXStream::OutputStream {
-  public:
-    explicit MemoryOutputStream(std::size_t limit = SIZE_MAX) : limit_(limit) {}
-    void WriteByte(std::uint8_t value) override { Write(&value, 1); }
-    void WriteWord(std::uint16_t value) override {
-        const std::uint8_t b[2] = {static_cast<std::uint8_t>(value),
-                                   static_cast<std::uint8_t>(value >> 8)};
-        Write(b, 2);
-    }
-    void WriteDword(std::uint32_t value) override {
-        WriteWord(static_cast<std::uint16_t>(value));
-        WriteWord(static_cast<std::uint16_t>(value >> 16));
-    }
-    void Write(const void* buffer, std::uint32_t n) override {
-        if (bytes.size() + n > limit_) {
-            throw GFXStream::Exception(GFXStream::kUnableToWriteText);
-        }
-        const auto* p = static_cast<const std::uint8_t*>(buffer);
-        bytes.insert(bytes.end(), p, p + n);
-    }
-    Bytes bytes;
-
-  private:
-    std::size_t limit_;
-};
+using GFXStream::MemoryOutputStream;
 
 // A folder of its own under the system's temporary folder, removed with
 // everything in it when the test ends.
