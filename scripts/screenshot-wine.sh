@@ -13,36 +13,15 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j 2 --target tessary tessary-screenshot-driver
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/tessary-screenshot.XXXXXX")"
-export WINEPREFIX="${work}/prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=;mshtml="
-export HOME="${work}/home"
-mkdir -p "${WINEPREFIX}" "${HOME}"
-
-xvfb_pid=""
+source scripts/wine-session.sh
 app_pid=""
 cleanup() {
     [ -n "${app_pid}" ] && kill "${app_pid}" 2>/dev/null || true
-    timeout 30 wineserver -k >/dev/null 2>&1 || true
-    if [ -n "${xvfb_pid}" ]; then
-        kill "${xvfb_pid}" 2>/dev/null || true
-        wait "${xvfb_pid}" 2>/dev/null || true
-    fi
+    wine_session_stop
     rm -rf "${work}"
 }
 trap cleanup EXIT
-
-exec {display_fd}<> <(:)
-Xvfb -displayfd "${display_fd}" -screen 0 1024x768x24 -nolisten tcp >"${work}/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t 30 -u "${display_fd}" display_number
-exec {display_fd}>&-
-export DISPLAY=":${display_number}"
-
-timeout 60 wineserver -p </dev/null >/dev/null 2>&1
-timeout 180 wine wineboot --init </dev/null >/dev/null 2>&1
-cp /usr/share/wine/fonts/*.ttf "${WINEPREFIX}/drive_c/windows/Fonts/" 2>/dev/null || true
-timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-    </dev/null >/dev/null 2>&1
+wine_session_start "${work}" 1024x768x24
 
 # The samples, copied so that nothing in the work tree is touched, in a
 # folder the open dialog is given with backslashes.
