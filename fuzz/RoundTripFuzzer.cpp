@@ -6,16 +6,16 @@
 
 #include "DecodeCheck.h"
 #include "FuzzTarget.h"
-#include "MemoryOutput.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/MemoryOutputStream.h"
 #include "image/ReadTGA.h"
 #include "image/WriteTGA.h"
 
 namespace {
 
 std::vector<std::uint8_t> Encode(const Image& image, bool rle) {
-    MemoryOutputStream out;
+    GFXStream::MemoryOutputStream out;
     try {
         WriteTGA(out, image, rle);
     } catch (const GFXStream::Exception& e) {

@@ -65,10 +65,6 @@ class FileOutputStream : public OutputStream {
     virtual std::uint8_t* AllocateRing();
 
   private:
-    struct RingDeleter {
-        void operator()(std::uint8_t* ring) const { delete[] ring; }
-    };
-
     bool EnsureRing();
     std::uint32_t RingFree() const { return ring ? kRingSize - pendingCount : 0; }
     // Stores all n bytes straight to the file, resuming after short writes.
@@ -77,7 +73,7 @@ class FileOutputStream : public OutputStream {
     void CloseHandleOnly();
 
     FileHandle fileHandle = kInvalidFileHandle;
-    std::unique_ptr<std::uint8_t[], RingDeleter> ring;
+    std::unique_ptr<std::uint8_t[]> ring;
     std::uint8_t* writePosition = nullptr;
     std::uint32_t pendingCount = 0;
     FileSystem::Replacement replacement;

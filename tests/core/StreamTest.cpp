@@ -148,7 +148,9 @@ TEST(MappedFileInputStream, ReadsCorrectlyPastThePagesItHandsBack) {
     }
     EXPECT_TRUE(back == content);
     EXPECT_EQ(in.SkipBack(0, UINT32_MAX), content.size());
-    EXPECT_EQ(in.ReadDword(), content[0] | content[1] << 8 | content[2] << 16 |
+    EXPECT_EQ(in.ReadDword(), static_cast<std::uint32_t>(content[0]) |
+                                  static_cast<std::uint32_t>(content[1]) << 8 |
+                                  static_cast<std::uint32_t>(content[2]) << 16 |
                                   static_cast<std::uint32_t>(content[3]) << 24);
 }
 

@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/MemoryOutputStream.h"
 #include "gfxstream/OutputStream.h"
 #include "image/ReadTGA.h"
 #include "image/WriteTGA.h"
@@ -25,27 +26,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class VectorOutputStream : public GFXStream::OutputStream {
-  public:
-    explicit VectorOutputStream(Bytes& out) : out_(out) {}
-    void WriteByte(std::uint8_t value) override { out_.push_back(value); }
-    void WriteWord(std::uint16_t value) override {
-        out_.push_back(static_cast<std::uint8_t>(value & 0xFF));
-        out_.push_back(static_cast<std::uint8_t>(value >> 8));
-    }
-    void WriteDword(std::uint32_t value) override {
-        WriteWord(static_cast<std::uint16_t>(value & 0xFFFF));
-        WriteWord(static_cast<std::uint16_t>(value >> 16));
-    }
-    void Write(const void* buffer, std::uint32_t n) override {
-        const auto* p = static_cast<const std::uint8_t*>(buffer);
-        out_.insert(out_.end(), p, p + n);
-    }
-
-  private:
-    Bytes& out_;
-};
 
 void PutWord(Bytes& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value & 0xFF));
@@ -241,10 +221,9 @@ std::vector<std::pair<std::string, Bytes>> GeneratedFiles() {
 Bytes NormalForm(const Bytes& file) {
     GFXStream::MemoryInputStream in(file.data(), file.size());
     const std::unique_ptr<Image> image = ReadTGA(in, nullptr, nullptr);
-    Bytes out;
-    VectorOutputStream stream(out);
+    GFXStream::MemoryOutputStream stream;
     WriteTGA(stream, *image, false);
-    return out;
+    return stream.bytes;
 }
 
 std::vector<std::string> CorpusSample(std::size_t count) {
