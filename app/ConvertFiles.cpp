@@ -54,12 +54,7 @@ ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const c
             options.progress(FileProgress{index, jobs.size(), jobs[index].name});
         }
         const FileResult result = ConvertOneFile(jobs[index], options.rle, input, output);
-        if (result.outcome == FileOutcome::Converted) {
-            ++summary.converted;
-        } else {
-            ++summary.failed;
-        }
-        log.Append(result.log);
+        RecordResult(result, log, summary);
     }
     return summary;
 }

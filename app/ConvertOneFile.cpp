@@ -81,3 +81,12 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
     output.Discard();
     return result;
 }
+
+void RecordResult(const FileResult& result, LogSink& log, ConvertSummary& summary) {
+    if (result.outcome == FileOutcome::Converted) {
+        ++summary.converted;
+    } else {
+        ++summary.failed;
+    }
+    log.Append(result.log);
+}

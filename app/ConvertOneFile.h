@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/ConvertFiles.h"
+#include "app/LogSink.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 
@@ -34,3 +36,7 @@ inline constexpr const char* kUnableToOpenText = "Unable to open file";
 inline constexpr const char* kOutOfMemoryText = "Not enough memory for the image";
 inline constexpr const char* kDestinationTakenText =
     "Another file of this batch was already written to this name";
+
+// Appends a finished file's log text and counts its outcome; the sequential
+// and the parallel batch report through this one place, in list order.
+void RecordResult(const FileResult& result, LogSink& log, ConvertSummary& summary);

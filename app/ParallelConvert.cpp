@@ -121,12 +121,7 @@ ConvertSummary ConvertJobsInParallel(LogSink& log, const std::vector<FileJob>& j
         if (options.progress) {
             options.progress(FileProgress{index, jobs.size(), jobs[index].name});
         }
-        if (result.outcome == FileOutcome::Converted) {
-            ++summary.converted;
-        } else {
-            ++summary.failed;
-        }
-        log.Append(result.log);
+        RecordResult(result, log, summary);
     }
     return summary;
 }
