@@ -8,6 +8,7 @@
 
 #include "app/LogSink.h"
 #include "support/Files.h"
+#include "support/MountNamespace.h"
 #include "support/TempDir.h"
 #include "support/TgaFiles.h"
 

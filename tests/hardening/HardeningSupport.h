@@ -13,6 +13,7 @@
 
 #include "support/Corpus.h"
 #include "support/Files.h"
+#include "support/MountNamespace.h"
 #include "support/TempDir.h"
 
 // The shared temporary folder: world-readable, so that an unprivileged
