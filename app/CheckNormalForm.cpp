@@ -8,6 +8,8 @@
 
 #include "app/AppendLog.h"
 #include "app/ConvertOneFile.h"
+#include "app/ShownName.h"
+#include "app/SystemReason.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
@@ -82,8 +84,13 @@ const char* MessageOf(const GFXStream::Exception& caught) {
 CheckResult Check(const char* path) {
     CheckResult result;
     GFXStream::MappedFileInputStream file;
+    ClearSystemError();
     if (!file.Open(path)) {
+        const std::string reason = WhyNotOpened(path, LastSystemError(), true);
         result.error = kUnableToOpenText;
+        if (!reason.empty()) {
+            result.error += " (" + reason + ")";
+        }
         return result;
     }
     // The bytes are compared with the rewritten form, so the file is copied
@@ -141,7 +148,7 @@ CheckResult CheckNormalForm(const char* path) noexcept {
 }
 
 std::string FormatCheckLine(const std::string& name, const CheckResult& result) {
-    std::string line = name;
+    std::string line = ShownName(name);
     switch (result.outcome) {
         case CheckOutcome::Normal:
             line += ": normal form\n";
@@ -155,7 +162,7 @@ std::string FormatCheckLine(const std::string& name, const CheckResult& result) 
             line += "\n";
             break;
         case CheckOutcome::Failed:
-            line += result.error == kUnableToOpenText ? ": " : ": Error: ";
+            line += result.error.rfind(kUnableToOpenText, 0) == 0 ? ": " : ": Error: ";
             line += result.error;
             line += "\n";
             break;

@@ -2,6 +2,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#include "app/ShownName.h"
+#include "app/cli/FilesFrom.h"
+
 #ifndef TESSARY_VERSION
 #define TESSARY_VERSION "unknown"
 #endif
@@ -23,41 +30,88 @@ constexpr const char* kFooter =
     "  tessary-cli -o fixed photo.tga logo.tga\n"
     "  tessary-cli -r -o fixed textures/\n"
     "  tessary-cli --check textures/*.tga\n"
+    "  find assets -name '*.tga' -print0 | tessary-cli -0 --files-from - -o fixed\n"
     "\n"
-    "Exit status: 0 when every file was converted (with --check: every file is\n"
-    "in normal form), 1 when any was not, 2 for a usage error.";
+    "Exit status: 0 when every file was converted or skipped (with --check:\n"
+    "every file is in normal form), 1 when any was not, 2 for a usage error,\n"
+    "130 or 143 when interrupted by SIGINT or SIGTERM.";
+
+// Usage errors name the program, as every other message on standard error.
+std::string FailureMessage(const CLI::App*, const CLI::Error& error) {
+    return kProgramPrefix + ShownName(error.what()) + "\nRun with --help for more information.\n";
+}
+
+// The names --files-from gives, after those of the arguments.
+bool ReadFilesFrom(CommandLine& commandLine) {
+    const bool fromStandardInput = commandLine.filesFrom == "-";
+    std::FILE* stream = fromStandardInput ? stdin : std::fopen(commandLine.filesFrom.c_str(), "rb");
+    std::string error;
+    const bool read = stream != nullptr &&
+                      ReadFileNames(stream, commandLine.nulSeparated, commandLine.inputs, error);
+    if (stream == nullptr) {
+        error = std::generic_category().message(errno);
+    }
+    if (stream != nullptr && !fromStandardInput) {
+        std::fclose(stream);
+    }
+    if (!read) {
+        std::fprintf(stderr, "%scannot read %s (%s)\n", kProgramPrefix,
+                     ShownName(commandLine.filesFrom).c_str(), error.c_str());
+    }
+    return read;
+}
 
 }  // namespace
 
 int ParseCommandLine(int argc, char** argv, CommandLine& commandLine) {
     CLI::App app(kDescription, "tessary-cli");
     app.footer(kFooter);
+    app.failure_message(FailureMessage);
+    app.get_formatter()->column_width(26);
     app.set_version_flag("--version", std::string("tessary-cli ") + TESSARY_VERSION);
 
     auto* output = app.add_option("-o,--output", commandLine.outputFolder,
-                                  "Destination folder, created when missing")
+                                  "Destination folder, created when a file is written")
                        ->type_name("DIR");
     app.add_flag("-r,--recursive", commandLine.recursive,
-                 "Take the .tga files below each folder FILE, not only those in it");
+                 "Take the .tga files below each folder FILE too");
     auto* rle = app.add_flag("--rle", commandLine.rle,
                              "Write run-length encoded files (Image Type 9, 10 or 11)");
+    auto* keepAlpha = app.add_flag("--keep-alpha-bits", commandLine.keepAlphaBits,
+                                   "Keep the source's alpha-bit count in the Image Descriptor");
+    auto* noClobber =
+        app.add_flag("--no-clobber", commandLine.noClobber, "Skip files whose destination exists");
+    auto* dryRun = app.add_flag("-n,--dry-run", commandLine.dryRun,
+                                "Read every file; say what would be written and what replaced, "
+                                "but write nothing");
     auto* check = app.add_flag("--check", commandLine.check,
                                "Write nothing; report whether each file is already in normal "
                                "form, and why not");
+    auto* filesFrom = app.add_option("--files-from", commandLine.filesFrom,
+                                     "Read more FILEs from F, one a line (- for standard input)")
+                          ->type_name("F");
+    app.add_flag("-0,--null", commandLine.nulSeparated,
+                 "Names in --files-from end with NUL, as find -print0 writes them")
+        ->needs(filesFrom);
     app.add_option("-j,--jobs", commandLine.jobs,
                    "Convert N files at once (default: one per core); the log is the same")
         ->type_name("N")
         ->check(CLI::Range(1u, 1024u));
-    app.add_flag("-q,--quiet", commandLine.quiet, "Print only the summary line");
-    app.add_option("FILE", commandLine.inputs, "TGA files or folders to convert")
-        ->required()
-        ->type_name("");
-    check->excludes(output)->excludes(rle);
+    app.add_flag("-q,--quiet", commandLine.quiet,
+                 "Print only the summary line, and failed files to standard error");
+    auto* files = app.add_option("FILE", commandLine.inputs, "TGA files or folders to convert")
+                      ->type_name("");
+    check->excludes(output)->excludes(rle)->excludes(keepAlpha)->excludes(noClobber)->excludes(
+        dryRun);
 
     try {
         app.parse(argc, argv);
         if (!commandLine.check && commandLine.outputFolder.empty()) {
             throw CLI::RequiredError("-o,--output");
+        }
+        commandLine.filesFromGiven = filesFrom->count() > 0;
+        if (!commandLine.filesFromGiven && files->count() == 0) {
+            throw CLI::RequiredError("FILE");
         }
     } catch (const CLI::CallForHelp& help) {
         return app.exit(help);
@@ -65,6 +119,9 @@ int ParseCommandLine(int argc, char** argv, CommandLine& commandLine) {
         return app.exit(version);
     } catch (const CLI::ParseError& error) {
         app.exit(error);
+        return kExitUsageError;
+    }
+    if (commandLine.filesFromGiven && !ReadFilesFrom(commandLine)) {
         return kExitUsageError;
     }
     return -1;
