@@ -90,13 +90,11 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
     ConvertSummary summary = ConvertJobs(log, plan.jobs, options);
     summary.failed += plan.problems.size();
 
-    std::string line;
-    AppendLog(
-        line,
-        commandLine.dryRun ? "%zu would be converted, %zu failed" : "%zu converted, %zu failed",
-        summary.converted, summary.failed);
+    std::string line = std::to_string(summary.converted) +
+                       (commandLine.dryRun ? " would be converted, " : " converted, ") +
+                       std::to_string(summary.failed) + " failed";
     if (summary.skipped > 0) {
-        AppendLog(line, ", %zu skipped", summary.skipped);
+        line += ", " + std::to_string(summary.skipped) + " skipped";
     }
     line += "\n";
     if (interrupted.load()) {
@@ -139,9 +137,9 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         log.AppendFile(FormatCheckLine(job.shownName, result), outcome);
     }
 
-    std::string line;
-    AppendLog(line, "%zu in normal form, %zu not in normal form, %zu failed\n", normal, notNormal,
-              failed);
+    const std::string line = std::to_string(normal) + " in normal form, " +
+                             std::to_string(notNormal) + " not in normal form, " +
+                             std::to_string(failed) + " failed\n";
     const bool allNormal = notNormal == 0 && failed == 0 && !interrupted.load();
     return Finish(log, line, allNormal, err);
 }
