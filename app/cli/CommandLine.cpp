@@ -15,16 +15,42 @@
 
 namespace {
 
-constexpr const char* kDescription =
+// The help, laid out by hand so that it fits 80 columns.
+constexpr const char* kHelp =
+    "Usage: tessary-cli [options] -o DIR FILE...\n"
+    "       tessary-cli --check [-r] FILE...\n"
+    "\n"
     "Repairs Targa (TGA) images: reads every file, whichever TGA variant it is\n"
     "stored in, and writes it again into DIR under its own name as a plain TGA\n"
     "(no image ID, uncompressed, rows bottom-up from left to right, a 24-bit\n"
     "colour map where there is one). An existing file is replaced only once\n"
-    "its new content is complete.";
-
-constexpr const char* kFooter =
+    "its new content is complete.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output DIR     destination folder, created when a file is written\n"
+    "  -r, --recursive      take the .tga files below each folder FILE too\n"
+    "      --rle            write run-length encoded files (Image Type 9, 10, 11)\n"
+    "      --keep-alpha-bits\n"
+    "                       keep the source's alpha-bit count (Image Descriptor\n"
+    "                       bits 0 to 3); by default the descriptor is 0\n"
+    "      --no-clobber     skip files whose destination exists\n"
+    "  -n, --dry-run        read every file and say what would be written and\n"
+    "                       what replaced, but write nothing\n"
+    "      --check          write nothing; say whether each file is already in\n"
+    "                       normal form, and why not\n"
+    "      --files-from F   read more FILEs from F, one a line (- for standard\n"
+    "                       input)\n"
+    "  -0, --null           names in --files-from end with NUL (find -print0)\n"
+    "  -j, --jobs N         convert N files at once (default: one per core);\n"
+    "                       the log is the same\n"
+    "  -q, --quiet          print only the summary line, and failed files on\n"
+    "                       standard error\n"
+    "  -h, --help           show this help and exit\n"
+    "      --version        show the version and exit\n"
+    "\n"
     "FILE may be a folder: every .tga file in it (with -r, below it) is taken,\n"
-    "and written under the same relative path below DIR.\n"
+    "and written under the same relative path below DIR. Each log line names\n"
+    "the file as given, or by its path relative to the folder given.\n"
     "\n"
     "Examples:\n"
     "  tessary-cli -o fixed photo.tga logo.tga\n"
@@ -33,8 +59,8 @@ constexpr const char* kFooter =
     "  find assets -name '*.tga' -print0 | tessary-cli -0 --files-from - -o fixed\n"
     "\n"
     "Exit status: 0 when every file was converted or skipped (with --check:\n"
-    "every file is in normal form), 1 when any was not, 2 for a usage error,\n"
-    "130 or 143 when interrupted by SIGINT or SIGTERM.";
+    "every file is in normal form), 1 when any was not or the log could not be\n"
+    "written, 2 for a usage error, 130 or 143 when ended by SIGINT or SIGTERM.\n";
 
 // Usage errors name the program, as every other message on standard error.
 std::string FailureMessage(const CLI::App*, const CLI::Error& error) {
@@ -64,10 +90,9 @@ bool ReadFilesFrom(CommandLine& commandLine) {
 }  // namespace
 
 int ParseCommandLine(int argc, char** argv, CommandLine& commandLine) {
-    CLI::App app(kDescription, "tessary-cli");
-    app.footer(kFooter);
+    CLI::App app("", "tessary-cli");
+    app.formatter_fn([](const CLI::App*, std::string, CLI::AppFormatMode) { return kHelp; });
     app.failure_message(FailureMessage);
-    app.get_formatter()->column_width(26);
     app.set_version_flag("--version", std::string("tessary-cli ") + TESSARY_VERSION);
 
     auto* output = app.add_option("-o,--output", commandLine.outputFolder,
