@@ -35,14 +35,14 @@ std::string Format(const char* format, unsigned long long value) {
 // `lastBytes` are the file's last 18 bytes when it has at least that many
 // after the pixels.
 std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
-                                    const std::uint8_t* lastBytes, std::uint64_t fileSize,
-                                    std::uint64_t pixelEnd, bool packetsCrossRows) {
+                                    bool packetsCrossRows, const std::uint8_t* lastBytes,
+                                    std::uint64_t fileSize, std::uint64_t pixelEnd) {
     std::vector<std::string> reasons;
     if (header.IsRunLength()) {
         reasons.emplace_back("run-length");
-    }
-    if (packetsCrossRows) {
-        reasons.emplace_back("run-length packets cross rows");
+        if (packetsCrossRows) {
+            reasons.emplace_back("run-length packets cross rows");
+        }
     }
     if (header.IsTopDown()) {
         reasons.emplace_back("top-down");
@@ -108,14 +108,12 @@ void Rewind(GFXStream::MappedFileInputStream& stream) {
 }
 
 // Whether a run-length packet carries on from one stored row into the next,
-// which many tools cannot read. The file, already read whole once, is read
-// again from its start.
-bool PacketsCrossRows(GFXStream::MappedFileInputStream& file, const TGAHeader& header) {
-    if (!header.IsRunLength()) {
-        return false;
-    }
+// which many tools cannot read. ReadTGA has already accepted the file, so
+// every packet it holds can be walked again.
+bool PacketsCrossRows(const TGAHeader& header, GFXStream::MappedFileInputStream& file) {
     Rewind(file);
-    SkipForward(file, TGAHeader::kSize + header.idLength + ColourMapOf(header).regionBytes);
+    SkipForward(
+        file, std::uint64_t{TGAHeader::kSize} + header.idLength + ColourMapOf(header).regionBytes);
     std::vector<std::uint8_t> row(std::size_t{header.width} * header.BytesPerPixel());
     PacketCarry carry;
     for (std::uint32_t y = 0; y < header.height; ++y) {
@@ -162,8 +160,9 @@ CheckResult Check(const char* path) {
         return result;
     }
     const TGAHeader header = TGAHeader::Decode(headerBytes);  // ReadTGA read at least this
-    result.reasons = ReasonsFor(header, *image, hasLastBytes ? lastBytes : nullptr, fileSize,
-                                pixelEnd, PacketsCrossRows(file, header));
+    result.reasons =
+        ReasonsFor(header, *image, header.IsRunLength() && PacketsCrossRows(header, file),
+                   hasLastBytes ? lastBytes : nullptr, fileSize, pixelEnd);
     if (result.reasons.empty()) {
         result.reasons.emplace_back("header fields");
     }
