@@ -1,14 +1,15 @@
 #include "app/gui/BatchRunner.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <exception>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <utility>
 
 #include "app/ConvertFiles.h"
 #include "app/DestinationClaims.h"
-#include "app/FileList.h"
 #include "app/LogSink.h"
 
 namespace {
@@ -25,9 +26,10 @@ class SignalLogSink : public LogSink {
             emit runner_.LogCleared();
         }
     }
-    void Append(std::string_view text) override {
-        emit runner_.LogAppended(
-            QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
+    void Append(std::string_view text) override { emit runner_.LogAppended(Decode(text)); }
+
+    static QString Decode(std::string_view text) {
+        return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     }
 
   private:
@@ -35,11 +37,15 @@ class SignalLogSink : public LogSink {
     bool cleared_ = false;
 };
 
-std::string Encode(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
 }  // namespace
+
+QString BatchSummary::Text() const {
+    QString text = QStringLiteral("%1 converted, %2 failed").arg(converted).arg(failed);
+    if (notStarted != 0) {
+        text += QStringLiteral(", %1 not started").arg(notStarted);
+    }
+    return text;
+}
 
 BatchRunner::BatchRunner(QObject* parent) : QObject(parent) {}
 
@@ -50,32 +56,11 @@ BatchRunner::~BatchRunner() {
     }
 }
 
-std::vector<std::string> BatchRunner::GroupFileLists(const QStringList& files) {
-    std::vector<std::string> lists;
-    std::string folder;
-    std::vector<std::string> names;
-    const auto flush = [&] {
-        if (names.size() == 1) {
-            lists.push_back(MakeFileList(JoinPath(folder, names.front())));
-        } else if (!names.empty()) {
-            lists.push_back(MakeFileList(folder, names));
-        }
-        names.clear();
-    };
-    for (const QString& file : files) {
-        const QFileInfo info(file);
-        const std::string fileFolder = Encode(QDir::cleanPath(info.absolutePath()));
-        if (fileFolder != folder) {
-            flush();
-            folder = fileFolder;
-        }
-        names.push_back(Encode(info.fileName()));
-    }
-    flush();
-    return lists;
+bool BatchRunner::IsFailureText(const QString& text) {
+    return !text.endsWith(QLatin1String("...Done\n"));
 }
 
-bool BatchRunner::Start(const QString& destination, const QStringList& files) {
+bool BatchRunner::Start(BatchPlan plan) {
     if (running_) {
         return false;
     }
@@ -84,7 +69,7 @@ bool BatchRunner::Start(const QString& destination, const QStringList& files) {
     }
     running_ = true;
     stop_ = false;
-    worker_ = std::thread(&BatchRunner::Run, this, Encode(destination), GroupFileLists(files));
+    worker_ = std::thread(&BatchRunner::Run, this, std::move(plan));
     return true;
 }
 
@@ -92,20 +77,37 @@ void BatchRunner::RequestStop() {
     stop_ = true;
 }
 
-void BatchRunner::Run(std::string destination, std::vector<std::string> lists) {
+void BatchRunner::Run(BatchPlan plan) {
     SignalLogSink sink(*this);
     DestinationClaims claims;
+    std::size_t started = 0;
     ConvertOptions options;
     options.stop = &stop_;
     options.claims = &claims;
+    options.progress = [&](const FileProgress& file) {
+        emit Progress(static_cast<qint64>(started + file.index + 1),
+                      static_cast<qint64>(plan.fileCount), SignalLogSink::Decode(file.name));
+    };
+    BatchSummary summary;
     // An empty batch still starts with an empty log, as every batch does.
     sink.Clear();
+    for (const std::string& problem : plan.problems) {
+        sink.Append("Unable to read folder " + problem + "\n");
+    }
     try {
-        for (const std::string& list : lists) {
+        for (const BatchGroup& group : plan.groups) {
             if (stop_) {
                 break;
             }
-            ConvertFiles(sink, destination.c_str(), list.c_str(), options);
+            // A folder's subfolders reappear below the destination; should
+            // this fail, every file of the group says it cannot be written.
+            std::error_code ignored;
+            std::filesystem::create_directories(group.destinationFolder, ignored);
+            const ConvertSummary done = ConvertFiles(sink, group.destinationFolder.c_str(),
+                                                     group.fileList.c_str(), options);
+            summary.converted += done.converted;
+            summary.failed += done.failed;
+            started += group.names.size();
         }
     } catch (const std::exception& e) {
         // Each file's failures are the batch's to log; this is only for what
@@ -113,13 +115,15 @@ void BatchRunner::Run(std::string destination, std::vector<std::string> lists) {
         // told the batch is over rather than waiting for ever.
         sink.Append(std::string("Error: ") + e.what() + "\n");
     }
-    QMetaObject::invokeMethod(this, &BatchRunner::OnWorkerDone, Qt::QueuedConnection);
+    summary.notStarted = plan.fileCount - summary.converted - summary.failed;
+    QMetaObject::invokeMethod(
+        this, [this, summary] { OnWorkerDone(summary); }, Qt::QueuedConnection);
 }
 
-void BatchRunner::OnWorkerDone() {
+void BatchRunner::OnWorkerDone(const BatchSummary& summary) {
     if (worker_.joinable()) {
         worker_.join();
     }
     running_ = false;
-    emit Finished();
+    emit Finished(summary);
 }

@@ -1,16 +1,27 @@
 // Runs batches on a thread of their own, so the dialog keeps painting and
-// its log grows while files are converted. What the batch logs arrives as
-// signals, queued to the thread this object lives on.
+// its log grows while files are converted. What the batch reports arrives
+// as signals, queued to the thread this object lives on.
 #pragma once
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <atomic>
-#include <string>
+#include <cstddef>
 #include <thread>
-#include <vector>
+
+#include "app/cli/BatchPlan.h"
+
+// How a batch ended. Files neither converted nor failed were not started:
+// the batch was stopped first.
+struct BatchSummary {
+    std::size_t converted = 0;
+    std::size_t failed = 0;
+    std::size_t notStarted = 0;
+
+    // "8 converted, 1 failed", with ", 3 not started" when any were not.
+    QString Text() const;
+};
 
 class BatchRunner : public QObject {
     Q_OBJECT
@@ -20,29 +31,28 @@ class BatchRunner : public QObject {
     // Stops a running batch after its current file and waits for it.
     ~BatchRunner() override;
 
-    // Converts `files` (full paths, from any number of folders) into
-    // `destination`. Answers false, and does nothing, while a batch runs.
-    bool Start(const QString& destination, const QStringList& files);
-    // Ends the running batch once its current file is done.
+    // Converts what `plan` lists, in its order. Answers false, and does
+    // nothing, while a batch runs.
+    bool Start(BatchPlan plan);
+    // Ends the running batch once the files being converted are done.
     void RequestStop();
     bool IsRunning() const { return running_; }
 
-    // The file lists one batch hands to ConvertFiles: files in a row from
-    // one folder share a list, in the order given. One file alone in its
-    // folder is a single full path, as the file picker gives it.
-    static std::vector<std::string> GroupFileLists(const QStringList& files);
+    // A text of the batch is a failure unless it reports a converted file.
+    static bool IsFailureText(const QString& text);
 
   signals:
     void LogCleared();
     void LogAppended(const QString& text);
+    // Before each file: its 1-based position among `count` and its name.
+    // Emitted on the batch's thread; connect directly only to hold it.
+    void Progress(qint64 position, qint64 count, const QString& name);
     // Emitted after the last text of the batch.
-    void Finished();
-
-  private slots:
-    void OnWorkerDone();
+    void Finished(const BatchSummary& summary);
 
   private:
-    void Run(std::string destination, std::vector<std::string> lists);
+    void Run(BatchPlan plan);
+    void OnWorkerDone(const BatchSummary& summary);
 
     std::thread worker_;
     std::atomic<bool> stop_{false};
