@@ -165,7 +165,9 @@ void MainDialog::LayOut() {
                                side, progress.height());
     const QRect right(placed.right() + 1 + margin, placed.top(), side, placed.height());
     ui_->currentFile->setGeometry(right);
-    ui_->openFolder->setGeometry(right);
+    ui_->openFolder->setGeometry(right.x(), right.y(),
+                                 std::min(side, ui_->openFolder->sizeHint().width()),
+                                 right.height());
 }
 
 void MainDialog::OnButton() {
