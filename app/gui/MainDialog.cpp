@@ -165,9 +165,8 @@ void MainDialog::LayOut() {
                                side, progress.height());
     const QRect right(placed.right() + 1 + margin, placed.top(), side, placed.height());
     ui_->currentFile->setGeometry(right);
-    ui_->openFolder->setGeometry(right.x(), right.y(),
-                                 std::min(side, ui_->openFolder->sizeHint().width()),
-                                 right.height());
+    ui_->openFolder->setGeometry(
+        right.x(), right.y(), std::min(side, ui_->openFolder->sizeHint().width()), right.height());
 }
 
 void MainDialog::OnButton() {
@@ -332,11 +331,9 @@ void MainDialog::resizeEvent(QResizeEvent* event) {
 }
 
 void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
-    // Any local address is accepted, so that a drop with nothing to fix in
-    // it can say so rather than bounce back without a word.
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (!runner_.IsRunning() &&
-        std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); })) {
+    // Any address is accepted, so that a drop with nothing to fix in it can
+    // say so rather than bounce back without a word.
+    if (!runner_.IsRunning() && event->mimeData()->hasUrls()) {
         event->acceptProposedAction();
     }
 }

@@ -26,7 +26,8 @@ Replacements FindReplacements(const BatchPlan& plan) {
         for (const std::string& name : group.names) {
             std::string destination = JoinPath(group.destinationFolder, name);
             struct stat existing {};
-            if (::lstat(destination.c_str(), &existing) != 0 ||
+            // A folder in the way is no file to replace; its job fails.
+            if (::lstat(destination.c_str(), &existing) != 0 || S_ISDIR(existing.st_mode) ||
                 !seen.insert(std::move(destination)).second) {
                 continue;
             }
