@@ -52,13 +52,16 @@ void AnswerWithoutDisplay(int argc, char* argv[]) {
     // Options of the window system are unknown here; they are checked once
     // the real application has taken its own.
     parser.parse(QCoreApplication::arguments());
-    if (parser.isSet(QStringLiteral("help"))) {
+    const bool display = HasDisplay(argc, argv);
+    // The window system's own options are listed only where it is there.
+    if (parser.isSet(QStringLiteral("help")) ||
+        (!display && parser.isSet(QStringLiteral("help-all")))) {
         parser.showHelp(0);
     }
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
     }
-    if (!HasDisplay(argc, argv)) {
+    if (!display) {
         std::fprintf(stderr,
                      "tessary: no display to show the dialog on; "
                      "tessary-cli converts files from the command line\n");
