@@ -1,32 +1,31 @@
 #include "app/gui/BatchRunner.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <exception>
-#include <filesystem>
+#include <iterator>
 #include <string>
-#include <system_error>
 #include <utility>
 
-#include "app/ConvertFiles.h"
-#include "app/DestinationClaims.h"
+#include "app/AppendLog.h"
+#include "app/ConvertJobs.h"
+#include "app/FileList.h"
 #include "app/LogSink.h"
+#include "app/ShownName.h"
 
 namespace {
 
-// Hands the batch's texts to the GUI thread. A batch made of several lists
-// clears the log once, before the first.
+// Hands the batch's texts to the GUI thread.
 class SignalLogSink : public LogSink {
   public:
     explicit SignalLogSink(BatchRunner& runner) : runner_(runner) {}
 
-    void Clear() override {
-        if (!cleared_) {
-            cleared_ = true;
-            emit runner_.LogCleared();
-        }
+    void Clear() override { emit runner_.LogCleared(); }
+    void Append(std::string_view text) override { emit runner_.LogAppended(Decode(text), true); }
+    void AppendFile(std::string_view text, FileOutcome outcome) override {
+        emit runner_.LogAppended(Decode(text), outcome == FileOutcome::Failed);
     }
-    void Append(std::string_view text) override { emit runner_.LogAppended(Decode(text)); }
 
     static QString Decode(std::string_view text) {
         return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
@@ -34,8 +33,11 @@ class SignalLogSink : public LogSink {
 
   private:
     BatchRunner& runner_;
-    bool cleared_ = false;
 };
+
+std::string Encode(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 }  // namespace
 
@@ -56,8 +58,22 @@ BatchRunner::~BatchRunner() {
     }
 }
 
-bool BatchRunner::IsFailureText(const QString& text) {
-    return !text.endsWith(QLatin1String("...Done\n"));
+BatchPlan BatchRunner::MakePlan(const QStringList& inputs, const QString& destination) {
+    const std::string folder = Encode(destination);
+    BatchPlan plan;
+    for (const QString& input : inputs) {
+        const QFileInfo info(input);
+        if (info.isDir()) {
+            BatchPlan below = PlanBatch({Encode(input)}, folder, true);
+            std::move(below.jobs.begin(), below.jobs.end(), std::back_inserter(plan.jobs));
+            std::move(below.problems.begin(), below.problems.end(),
+                      std::back_inserter(plan.problems));
+        } else {
+            const std::string name = Encode(info.fileName());
+            plan.jobs.push_back({Encode(input), name, JoinPath(folder, name)});
+        }
+    }
+    return plan;
 }
 
 bool BatchRunner::Start(BatchPlan plan) {
@@ -79,43 +95,36 @@ void BatchRunner::RequestStop() {
 
 void BatchRunner::Run(BatchPlan plan) {
     SignalLogSink sink(*this);
-    DestinationClaims claims;
-    std::size_t started = 0;
     ConvertOptions options;
     options.stop = &stop_;
-    options.claims = &claims;
-    options.progress = [&](const FileProgress& file) {
-        emit Progress(static_cast<qint64>(started + file.index + 1),
-                      static_cast<qint64>(plan.fileCount), SignalLogSink::Decode(file.name));
+    options.jobs = jobs_;
+    options.createFolders = true;  // a folder's subfolders reappear below the destination
+    options.progress = [this](const FileProgress& file) {
+        emit Progress(static_cast<qint64>(file.index + 1), static_cast<qint64>(file.count),
+                      SignalLogSink::Decode(file.name));
     };
     BatchSummary summary;
     // An empty batch still starts with an empty log, as every batch does.
     sink.Clear();
-    for (const std::string& problem : plan.problems) {
-        sink.Append("Unable to read folder " + problem + "\n");
+    // Folders that could not be read are failures of their own, as on the
+    // command line, reported before the files.
+    for (const BatchPlan::Problem& problem : plan.problems) {
+        std::string text = ShownName(problem.folder);
+        AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
+        sink.AppendFile(text, FileOutcome::Failed);
     }
+    summary.failed = plan.problems.size();
     try {
-        for (const BatchGroup& group : plan.groups) {
-            if (stop_) {
-                break;
-            }
-            // A folder's subfolders reappear below the destination; should
-            // this fail, every file of the group says it cannot be written.
-            std::error_code ignored;
-            std::filesystem::create_directories(group.destinationFolder, ignored);
-            const ConvertSummary done = ConvertFiles(sink, group.destinationFolder.c_str(),
-                                                     group.fileList.c_str(), options);
-            summary.converted += done.converted;
-            summary.failed += done.failed;
-            started += group.names.size();
-        }
+        const ConvertSummary done = ConvertJobs(sink, plan.jobs, options);
+        summary.converted = done.converted;
+        summary.failed += done.failed;
+        summary.notStarted = plan.jobs.size() - done.converted - done.failed - done.skipped;
     } catch (const std::exception& e) {
         // Each file's failures are the batch's to log; this is only for what
-        // escapes it (memory for the list itself), so that the dialog is
+        // escapes it (memory for the plan itself), so that the dialog is
         // told the batch is over rather than waiting for ever.
         sink.Append(std::string("Error: ") + e.what() + "\n");
     }
-    summary.notStarted = plan.fileCount - summary.converted - summary.failed;
     QMetaObject::invokeMethod(
         this, [this, summary] { OnWorkerDone(summary); }, Qt::QueuedConnection);
 }

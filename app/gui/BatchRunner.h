@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstddef>
@@ -31,21 +32,32 @@ class BatchRunner : public QObject {
     // Stops a running batch after its current file and waits for it.
     ~BatchRunner() override;
 
+    // The batch for `inputs` (full paths): a file is written under its own
+    // name into `destination` and logged by that name; a folder stands for
+    // every .tga file below it, logged by its path relative to the folder
+    // and written under that path below `destination`. An empty destination
+    // plans without deciding where anything goes.
+    static BatchPlan MakePlan(const QStringList& inputs, const QString& destination);
+
     // Converts what `plan` lists, in its order. Answers false, and does
     // nothing, while a batch runs.
     bool Start(BatchPlan plan);
     // Ends the running batch once the files being converted are done.
     void RequestStop();
     bool IsRunning() const { return running_; }
-
-    // A text of the batch is a failure unless it reports a converted file.
-    static bool IsFailureText(const QString& text);
+    // Files converted at once; 0, the default, is one per core, as the
+    // command line converts.
+    void SetJobs(unsigned jobs) { jobs_ = jobs; }
 
   signals:
     void LogCleared();
-    void LogAppended(const QString& text);
-    // Before each file: its 1-based position among `count` and its name.
-    // Emitted on the batch's thread; connect directly only to hold it.
+    // `failure` marks the texts of files that failed and of folders that
+    // could not be read.
+    void LogAppended(const QString& text, bool failure);
+    // For each file in list order, its 1-based position among `count` and
+    // its name: before its turn when files are converted one at a time, as
+    // its text is appended otherwise. Emitted on the batch's thread; connect
+    // directly only to hold it there.
     void Progress(qint64 position, qint64 count, const QString& name);
     // Emitted after the last text of the batch.
     void Finished(const BatchSummary& summary);
@@ -57,4 +69,5 @@ class BatchRunner : public QObject {
     std::thread worker_;
     std::atomic<bool> stop_{false};
     bool running_ = false;
+    unsigned jobs_ = 0;
 };

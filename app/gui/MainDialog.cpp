@@ -51,21 +51,6 @@ QStringList UsableInputs(const QList<QUrl>& urls) {
     return inputs;
 }
 
-std::string Encode(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
-// Every folder stands for the .tga files below it, as tessary-cli -r takes
-// it; an empty destination plans without writing anywhere.
-BatchPlan Plan(const QStringList& inputs, const QString& destination) {
-    std::vector<std::string> encoded;
-    encoded.reserve(static_cast<std::size_t>(inputs.size()));
-    for (const QString& input : inputs) {
-        encoded.push_back(Encode(input));
-    }
-    return PlanBatch(encoded, Encode(destination), true);
-}
-
 }  // namespace
 
 DialogBaseUnits DialogBaseUnits::FromFont(const QFont& font) {
@@ -195,7 +180,7 @@ void MainDialog::FixFiles(const QStringList& inputs) {
     if (runner_.IsRunning() || closePending_) {
         return;
     }
-    if (Plan(inputs, QString()).fileCount == 0) {
+    if (BatchRunner::MakePlan(inputs, QString()).jobs.empty()) {
         ui_->log->Append(tr("No .tga files to fix in what was dropped or named.") + '\n',
                          LogView::Kind::Failure);
         return;
@@ -207,7 +192,7 @@ void MainDialog::FixFiles(const QStringList& inputs) {
     // Planned whole before anything is written, so that the question counts
     // every file the batch would write over, and the batch writes none that
     // were not counted.
-    BatchPlan plan = Plan(inputs, destination);
+    BatchPlan plan = BatchRunner::MakePlan(inputs, destination);
     const Replacements replacements = FindReplacements(plan);
     if (replacements.count != 0 && !AskToReplace(this, replacements, destination)) {
         return;
@@ -235,9 +220,8 @@ void MainDialog::ClearLog() {
     ui_->log->clear();
 }
 
-void MainDialog::AppendToLog(const QString& text) {
-    ui_->log->Append(
-        text, BatchRunner::IsFailureText(text) ? LogView::Kind::Failure : LogView::Kind::Plain);
+void MainDialog::AppendToLog(const QString& text, bool failure) {
+    ui_->log->Append(text, failure ? LogView::Kind::Failure : LogView::Kind::Plain);
 }
 
 void MainDialog::OnProgress(qint64 position, qint64 count, const QString& name) {

@@ -76,7 +76,7 @@ class MainDialog : public QDialog {
     void LayOut();
     void OnButton();
     void ClearLog();
-    void AppendToLog(const QString& text);
+    void AppendToLog(const QString& text, bool failure);
     void OnProgress(qint64 position, qint64 count, const QString& name);
     void OnBatchFinished(const BatchSummary& summary);
     void SetBatchView(bool running);

@@ -9,8 +9,6 @@
 #include <set>
 #include <string>
 
-#include "app/FileList.h"
-
 namespace {
 
 QString Files(std::size_t count) {
@@ -22,22 +20,18 @@ QString Files(std::size_t count) {
 Replacements FindReplacements(const BatchPlan& plan) {
     Replacements found;
     std::set<std::string> seen;
-    for (const BatchGroup& group : plan.groups) {
-        for (const std::string& name : group.names) {
-            std::string destination = JoinPath(group.destinationFolder, name);
-            struct stat existing {};
-            // A folder in the way is no file to replace; its job fails.
-            if (::lstat(destination.c_str(), &existing) != 0 || S_ISDIR(existing.st_mode) ||
-                !seen.insert(std::move(destination)).second) {
-                continue;
-            }
-            ++found.count;
-            struct stat source {};
-            const std::string sourcePath = JoinPath(group.sourceFolder, name);
-            if (::stat(sourcePath.c_str(), &source) == 0 && source.st_dev == existing.st_dev &&
-                source.st_ino == existing.st_ino) {
-                ++found.originals;
-            }
+    for (const BatchJob& job : plan.jobs) {
+        struct stat existing {};
+        // A folder in the way is no file to replace; its job fails.
+        if (::lstat(job.destination.c_str(), &existing) != 0 || S_ISDIR(existing.st_mode) ||
+            !seen.insert(job.destination).second) {
+            continue;
+        }
+        ++found.count;
+        struct stat source {};
+        if (::stat(job.source.c_str(), &source) == 0 && source.st_dev == existing.st_dev &&
+            source.st_ino == existing.st_ino) {
+            ++found.originals;
         }
     }
     return found;
