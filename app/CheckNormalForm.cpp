@@ -31,10 +31,9 @@ std::string Format(const char* format, unsigned long long value) {
 }
 
 // Whether a run-length packet carries on from one stored row into the next,
-// which many tools cannot read. The file has already been read whole.
-bool PacketsCrossRows(const TGAHeader& header, const std::uint8_t* fileBytes,
-                      std::uint64_t fileSize) {
-    GFXStream::MemoryInputStream pixels(fileBytes, static_cast<std::size_t>(fileSize));
+// which many tools cannot read. `pixels` is the file, at its start; the
+// file has already been read whole.
+bool PacketsCrossRows(const TGAHeader& header, GFXStream::InputStream& pixels) {
     pixels.Skip(static_cast<std::uint32_t>(TGAHeader::kSize + header.idLength +
                                            ColourMapOf(header).regionBytes));
     std::vector<std::uint8_t> row(std::size_t{header.width} * header.BytesPerPixel());
@@ -50,15 +49,15 @@ bool PacketsCrossRows(const TGAHeader& header, const std::uint8_t* fileBytes,
 
 // What the header and the bytes after the pixels say about the ways the file
 // differs from its rewritten form.
-// `lastBytes` are the file's last 18 bytes when it has at least that many
-// after the pixels.
+// `file` is the file, at its start; `lastBytes` are its last 18 bytes when
+// it has at least that many after the pixels.
 std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
-                                    const std::uint8_t* lastBytes, std::uint64_t fileSize,
-                                    std::uint64_t pixelEnd) {
+                                    GFXStream::InputStream& file, const std::uint8_t* lastBytes,
+                                    std::uint64_t fileSize, std::uint64_t pixelEnd) {
     std::vector<std::string> reasons;
     if (header.IsRunLength()) {
         reasons.emplace_back("run-length");
-        if (PacketsCrossRows(header, fileBytes, fileSize)) {
+        if (PacketsCrossRows(header, file)) {
             reasons.emplace_back("run-length packets cross rows");
         }
     }
@@ -160,8 +159,9 @@ CheckResult Check(const char* path) {
         return result;
     }
     const TGAHeader header = TGAHeader::Decode(headerBytes);  // ReadTGA read at least this
+    Rewind(file);
     result.reasons =
-        ReasonsFor(header, *image, hasLastBytes ? lastBytes : nullptr, fileSize, pixelEnd);
+        ReasonsFor(header, *image, file, hasLastBytes ? lastBytes : nullptr, fileSize, pixelEnd);
     if (result.reasons.empty()) {
         result.reasons.emplace_back("header fields");
     }
