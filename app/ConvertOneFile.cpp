@@ -10,6 +10,7 @@
 #include "app/FileList.h"
 #include "gfxstream/Exception.h"
 #include "image/ReadTGA.h"
+#include "image/TGAFileRows.h"
 #include "image/WriteTGA.h"
 
 namespace {
@@ -49,11 +50,18 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
     // failure: only the reader allocates anything large.
     bool imageRead = false;
     try {
-        std::unique_ptr<Image> image = ReadTGA(input, nullptr, nullptr);
+        // The normal form is written straight from the mapped file, a window
+        // and a row at a time; run-length output is encoded from the image.
+        std::unique_ptr<Image> image;
+        std::unique_ptr<RowSource> rows;
+        if (rle) {
+            image = ReadTGA(input, nullptr, nullptr);
+            rows = std::make_unique<ImageRows>(*image);
+            input.Close();
+        } else {
+            rows = std::make_unique<TGAFileRows>(input);
+        }
         imageRead = true;
-        // Released before the output exists, so that a destination equal to
-        // the source can be replaced.
-        input.Close();
         const std::string destination = JoinPath(job.destinationFolder, job.name);
         AppendLog(log, "->%s...", Printable(destination).c_str());
         if (job.destinationTaken) {
@@ -61,7 +69,10 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
         } else if (!output.OpenReplacement(destination.c_str())) {
             AppendLog(log, "%s" TESSARY_LOG_EOL, kUnableToOpenText);
         } else {
-            WriteTGA(output, *image, rle);
+            WriteTGA(output, *rows, rle);
+            // Released before the new file takes the name, so that a
+            // destination equal to the source can be replaced.
+            input.Close();
             output.Commit();
             AppendLog(log, "Done" TESSARY_LOG_EOL);
             result.outcome = FileOutcome::Converted;

@@ -23,8 +23,12 @@
 
 #include "gfxstream/OutputStream.h"
 #include "image/Image.h"
+#include "image/RowSource.h"
 
 void WriteTGA(GFXStream::OutputStream& stream, const Image& image, bool rle);
+// The same file from any source of rows: a file read in place is written
+// without ever being held whole.
+void WriteTGA(GFXStream::OutputStream& stream, RowSource& source, bool rle);
 
 inline constexpr const char* kUnsupportedColourDepthText = "Unsupported colour depth";
 inline constexpr const char* kDimensionsTooLargeText = "Image dimensions do not fit a TGA header";

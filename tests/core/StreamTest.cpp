@@ -157,7 +157,7 @@ TEST(MappedFileInputStream, ReadsCorrectlyPastThePagesItHandsBack) {
 // Made with POSIX calls (a sparse file through ftruncate and pwrite); the
 // Windows build has its own version among the Win32 stream tests.
 #ifndef _WIN32
-TEST(MappedFileInputStream, MapsFilesOf4GiBAndMoreWhole) {
+TEST(MappedFileInputStream, ReadsFilesOf4GiBAndMore) {
     TempDir dir;
     const std::string name = dir / "sparse";
     const std::uint64_t size = (std::uint64_t{1} << 32) + 6;
