@@ -12,10 +12,6 @@ using GFXStream::Exception;
 
 namespace {
 
-// The most the header, image ID and colour map can take: 18 bytes, 255 of
-// image ID and 65535 entries of at most 4 bytes.
-constexpr std::size_t kMaxPrologueBytes = TGAHeader::kSize + 255 + 65535 * 4;
-
 void SkipExactly(GFXStream::ByteRangeInputStream& file, std::uint64_t n) {
     if (file.Remaining() < n) {
         throw Exception(GFXStream::kUnexpectedEndText);
@@ -25,46 +21,24 @@ void SkipExactly(GFXStream::ByteRangeInputStream& file, std::uint64_t n) {
 
 }  // namespace
 
-// Stand-in for the shared decoder (same contract).
-void ReadRunLengthRow(std::uint8_t* row, GFXStream::InputStream& stream, std::uint32_t width,
-                      std::uint32_t bytesPerPixel, PacketCarry& carry) {
-    std::uint32_t done = 0;
-    while (done < width) {
-        if (carry.left == 0) {
-            const std::uint8_t h = stream.ReadByte();
-            carry.left = PacketPixelCount(h);
-            carry.run = IsRunPacket(h);
-            if (carry.run && stream.Read(carry.pixel, bytesPerPixel) != bytesPerPixel) {
-                throw Exception(GFXStream::kUnexpectedEndText);
-            }
-        }
-        const std::uint32_t take = std::min(carry.left, width - done);
-        std::uint8_t* at = row + std::size_t{done} * bytesPerPixel;
-        if (carry.run) {
-            for (std::uint32_t i = 0; i < take; ++i) {
-                std::memcpy(at + std::size_t{i} * bytesPerPixel, carry.pixel, bytesPerPixel);
-            }
-        } else if (stream.Read(at, take * bytesPerPixel) != take * bytesPerPixel) {
-            throw Exception(GFXStream::kUnexpectedEndText);
-        }
-        carry.left -= take;
-        done += take;
-    }
-}
-
 TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source) {
     // The header, image ID and colour map are read by ReadTGA itself, from a
     // copy whose header declares no rows: the same checks, texts and palette,
     // and no pixel buffer.
-    const auto prologueBytes =
-        static_cast<std::size_t>(std::min<std::uint64_t>(file.Remaining(), kMaxPrologueBytes));
     const std::uint64_t start = file.Offset();
-    const std::uint8_t* prologue = file.Span(start, prologueBytes);
-    std::vector<std::uint8_t> copy(prologue, prologue + prologueBytes);
-    if (copy.size() >= TGAHeader::kSize) {
+    std::uint64_t prologueBytes = std::min<std::uint64_t>(file.Remaining(), TGAHeader::kSize);
+    if (prologueBytes == TGAHeader::kSize) {
         std::uint8_t bytes[TGAHeader::kSize];
-        std::memcpy(bytes, copy.data(), TGAHeader::kSize);
+        std::memcpy(bytes, file.Span(start, TGAHeader::kSize), TGAHeader::kSize);
         header = TGAHeader::Decode(bytes);
+        prologueBytes = std::min(file.Remaining(),
+                                 prologueBytes + header.idLength + ColourMapOf(header).regionBytes);
+    }
+    // At most 18 + 255 + 65535 x 32 bytes.
+    std::vector<std::uint8_t> copy(static_cast<std::size_t>(prologueBytes));
+    file.Seek(start);
+    file.Read(copy.data(), static_cast<std::uint32_t>(copy.size()));
+    if (copy.size() >= TGAHeader::kSize) {
         copy[14] = copy[15] = 0;  // Image Height
     }
     GFXStream::MemoryInputStream prologueStream(copy.data(), copy.size());
@@ -81,9 +55,13 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
     desc.imageClass = shape->imageClass;
     rowBytes = RowBytesOf(desc);
     try {
-        CheckMinimumData();
+        // Run-length data shorter than the fewest bytes the picture needs
+        // runs out during the walk, with the text the reader's early check
+        // gives it.
         if (header.IsRunLength()) {
             IndexRunLengthRows();
+        } else {
+            CheckUncompressedData();
         }
     } catch (const Exception& caught) {
         GFXStream::RaiseWithPrefix("ReadTGA: ", caught);
@@ -93,21 +71,15 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
     }
 }
 
-// The reader refuses, before decoding anything, pixel data shorter than the
-// fewest bytes that can hold the picture; so must this.
-void TGAFileRows::CheckMinimumData() const {
-    std::uint64_t minimum = std::uint64_t{header.height} * rowBytes;
-    if (header.IsRunLength()) {
-        const std::uint64_t packetsPerRow = (std::uint64_t{header.width} + 127) / 128;
-        minimum = std::uint64_t{header.height} * packetsPerRow * (1 + header.BytesPerPixel());
-    }
-    if (file.RangeSize() - pixelStart < minimum) {
+void TGAFileRows::CheckUncompressedData() const {
+    if (file.RangeSize() - pixelStart < std::uint64_t{header.height} * rowBytes) {
         throw Exception(GFXStream::kUnexpectedEndText);
     }
 }
 
-// Walks the packet headers once, in file order, as the row decoder would:
-// each stored row takes the next `width` pixels of the packet stream.
+// Walks the packet headers once, in file order, as ReadRunLengthRow would:
+// each stored row takes the next `width` pixels of the packet stream, and a
+// packet may carry on into the next row but not past the last pixel.
 void TGAFileRows::IndexRunLengthRows() {
     const std::uint32_t width = header.width;
     const std::uint32_t bytesPerPixel = header.BytesPerPixel();
@@ -122,9 +94,6 @@ void TGAFileRows::IndexRunLengthRows() {
                 const std::uint8_t packetHeader = file.ReadByte();
                 carry.left = PacketPixelCount(packetHeader);
                 carry.run = IsRunPacket(packetHeader);
-                if (carry.left > left) {
-                    throw Exception(kPacketCrossesRowText);
-                }
                 if (carry.run && file.Read(carry.pixel, bytesPerPixel) != bytesPerPixel) {
                     throw Exception(GFXStream::kUnexpectedEndText);
                 }
@@ -136,6 +105,9 @@ void TGAFileRows::IndexRunLengthRows() {
             carry.left -= take;
             left -= take;
         }
+    }
+    if (carry.left != 0) {
+        throw Exception(kPacketPastImageEndText);
     }
 }
 

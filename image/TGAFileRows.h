@@ -23,7 +23,7 @@
 #include "gfxstream/ByteRangeInputStream.h"
 #include "image/Image.h"
 #include "image/RowSource.h"
-#include "image/RunLengthRowsStandIn.h"
+#include "image/RunLengthRows.h"
 #include "image/TGAHeader.h"
 
 class TGAFileRows : public RowSource {
@@ -47,7 +47,7 @@ class TGAFileRows : public RowSource {
         PacketCarry carry;
     };
 
-    void CheckMinimumData() const;
+    void CheckUncompressedData() const;
     void IndexRunLengthRows();
 
     GFXStream::ByteRangeInputStream& file;

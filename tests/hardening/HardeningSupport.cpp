@@ -168,11 +168,18 @@ Bytes MakeTga(const TgaSpec& spec) {
                 row[x * bpp + b] = repeat ? row[(x - 1) * bpp + b] : value;
             }
         }
-        if (rle) {
+        if (rle && !spec.packetsCrossRows) {
             EncodeRow(out, row.data(), spec.width, bpp);
         } else {
             out.insert(out.end(), row.begin(), row.end());
         }
+    }
+    if (rle && spec.packetsCrossRows) {
+        // The stored rows as one run of pixels, encoded as a whole.
+        const std::size_t pixelBytes = std::size_t{spec.width} * spec.height * bpp;
+        const Bytes pixels(out.end() - long(pixelBytes), out.end());
+        out.resize(out.size() - pixelBytes);
+        EncodeRow(out, pixels.data(), std::size_t{spec.width} * spec.height, bpp);
     }
     return out;
 }
@@ -215,6 +222,18 @@ std::vector<std::pair<std::string, Bytes>> GeneratedFiles() {
     wide.width = 300;
     wide.height = 2;
     files.emplace_back("type10-24bit-wide", MakeTga(wide));
+    // Narrow rows, with packets that carry on from one row into the next.
+    TgaSpec across;
+    across.imageType = 11;
+    across.depth = 8;
+    across.width = 3;
+    across.height = 40;
+    across.packetsCrossRows = true;
+    files.emplace_back("type11-8bit-packets-across-rows", MakeTga(across));
+    across.imageType = 10;
+    across.depth = 32;
+    across.descriptor = 0x30;
+    files.emplace_back("type10-32bit-packets-across-rows-top-right", MakeTga(across));
     return files;
 }
 

@@ -46,9 +46,10 @@ struct TgaSpec {
     std::uint16_t mapLength = 0;  // colour-mapped files: entries of mapEntryBits
     std::uint8_t mapEntryBits = 24;
     std::uint32_t seed = 1;
+    bool packetsCrossRows = false;  // run-length packets over the whole picture
 };
 // A well-formed file; run-length files mix runs and raw packets, none
-// crossing a row, and nothing follows the last pixel.
+// crossing a row unless asked, and nothing follows the last pixel.
 Bytes MakeTga(const TgaSpec& spec);
 // Generated files of every class, depth, orientation and encoding.
 std::vector<std::pair<std::string, Bytes>> GeneratedFiles();
