@@ -168,10 +168,12 @@ void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool
         throw Exception(kFileChangedText);
     }
     const std::uint64_t page = PageSize();
-    // Forward, the window starts at the bytes wanted; backward, it ends just
-    // after them, so that the bytes before them come into view as well.
+    // Forward, the window starts at the bytes wanted. Backward, it ends a
+    // little after them (room for a row read on from there), so that the
+    // bytes before them come into view as well.
     std::uint64_t start = offset;
     if (backward) {
+        n = std::max(n, kMaxSpan);
         const std::uint64_t reach = kWindowSize - page;
         start = offset + n > reach ? offset + n - reach : 0;
     }
