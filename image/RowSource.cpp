@@ -11,10 +11,12 @@ ImageRows::ImageRows(const Image& source) : image(source) {
     desc.imageClass = image.imageClass;
 }
 
-std::span<const std::uint8_t> ImageRows::Rows(std::uint32_t y, std::uint32_t most) {
+std::uint32_t ImageRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) {
     const std::size_t rowBytes = image.RowBytes();
     // Rows without tail bytes lie back to back, so the pixel buffer itself
     // is the rows' bytes.
-    const std::size_t rows = rowBytes == static_cast<std::size_t>(image.stride) ? most : 1;
-    return {image.Row(y), rows * rowBytes};
+    const std::uint32_t rows = rowBytes == static_cast<std::size_t>(image.stride) ? most : 1;
+    blocks.block[0] = {image.Row(y), rows * rowBytes};
+    blocks.count = 1;
+    return rows;
 }

@@ -10,6 +10,13 @@
 
 #include "image/Image.h"
 
+// A few blocks of rows, each of whole rows lying back to back.
+struct RowBlocks {
+    static constexpr std::uint32_t kMost = 64;
+    std::span<const std::uint8_t> block[kMost];
+    std::size_t count = 0;
+};
+
 class RowSource {
   public:
     virtual ~RowSource() = default;
@@ -18,11 +25,10 @@ class RowSource {
     virtual const ImageDesc& Describe() const = 0;
     // The palette entry at `index`, all zero beyond the palette.
     virtual PaletteColour PaletteEntry(std::uint32_t index) const = 0;
-    // Row y (counted from the bottom) and, when they follow it back to back
-    // in the source's memory, up to `most` - 1 of the rows above it: whole
-    // rows, at least one. Valid until the next call. The caller keeps
-    // y < height and 1 <= most <= height - y.
-    virtual std::span<const std::uint8_t> Rows(std::uint32_t y, std::uint32_t most) = 0;
+    // Rows y to y + k - 1 (counted from the bottom; 1 <= k <= most) as
+    // blocks of whole rows in output order, all valid until the next call;
+    // answers k. The caller keeps y < height and 1 <= most <= height - y.
+    virtual std::uint32_t Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) = 0;
     // Called once the last row has been handed to the stream: a source that
     // reads a file raises here when the file changed under it meanwhile.
     virtual void Finish() {}
@@ -36,7 +42,7 @@ class ImageRows : public RowSource {
     PaletteColour PaletteEntry(std::uint32_t index) const override {
         return image.GetPaletteEntry(index);
     }
-    std::span<const std::uint8_t> Rows(std::uint32_t y, std::uint32_t most) override;
+    std::uint32_t Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) override;
 
   private:
     const Image& image;

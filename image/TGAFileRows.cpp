@@ -111,32 +111,45 @@ void TGAFileRows::IndexRunLengthRows() {
     }
 }
 
-std::span<const std::uint8_t> TGAFileRows::Rows(std::uint32_t y, std::uint32_t most) {
+std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) {
     const std::uint32_t height = header.height;
     const std::uint32_t stored = header.IsTopDown() ? height - 1 - y : y;
     const std::uint32_t bytesPerPixel = header.BytesPerPixel();
+    blocks.count = 1;
     if (header.IsRunLength()) {
         const RowStart& start = rowStarts[stored];
         PacketCarry carry = start.carry;
         file.Seek(start.offset);
         ReadRunLengthRow(rowBuffer.data(), file, header.width, bytesPerPixel, carry);
-    } else {
-        // Bottom-up rows follow each other in the file as in the output.
-        const std::size_t rows =
-            header.IsTopDown() || header.IsRightToLeft()
-                ? 1
-                : std::max<std::size_t>(
-                      1, std::min<std::size_t>(
-                             most, GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes));
-        const std::uint8_t* bytes =
-            file.Span(pixelStart + std::uint64_t{stored} * rowBytes, rows * rowBytes);
-        if (!header.IsRightToLeft()) {
-            return {bytes, rows * rowBytes};
+    } else if (!header.IsRightToLeft()) {
+        // Uncompressed rows come straight from the file: bottom-up ones as
+        // one block, top-down ones as one block each, in reverse order, from
+        // one stretch of the file in view.
+        const auto inView =
+            static_cast<std::uint32_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes);
+        std::uint32_t rows = std::max<std::uint32_t>(1, std::min(most, inView));
+        if (header.IsTopDown()) {
+            rows = std::min(rows, RowBlocks::kMost);
         }
-        std::memcpy(rowBuffer.data(), bytes, rowBytes);
+        const std::uint32_t first = header.IsTopDown() ? stored + 1 - rows : stored;
+        const std::uint8_t* bytes =
+            file.Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
+        if (!header.IsTopDown()) {
+            blocks.block[0] = {bytes, rows * rowBytes};
+            return rows;
+        }
+        for (std::uint32_t i = 0; i < rows; ++i) {
+            blocks.block[i] = {bytes + std::size_t{rows - 1 - i} * rowBytes, rowBytes};
+        }
+        blocks.count = rows;
+        return rows;
+    } else {
+        std::memcpy(rowBuffer.data(),
+                    file.Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes), rowBytes);
     }
     if (header.IsRightToLeft()) {
         MirrorRow(rowBuffer.data(), header.width, bytesPerPixel);
     }
-    return {rowBuffer.data(), rowBytes};
+    blocks.block[0] = {rowBuffer.data(), rowBytes};
+    return 1;
 }

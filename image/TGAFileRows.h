@@ -36,7 +36,7 @@ class TGAFileRows : public RowSource {
     PaletteColour PaletteEntry(std::uint32_t index) const override {
         return shape->GetPaletteEntry(index);
     }
-    std::span<const std::uint8_t> Rows(std::uint32_t y, std::uint32_t most) override;
+    std::uint32_t Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) override;
     void Finish() override { file.CheckUnchanged(); }
 
   private:

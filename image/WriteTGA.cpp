@@ -232,22 +232,22 @@ void WriteBody(OutputStream& stream, RowSource& source, bool rle) {
     if (rowBytes == 0) {
         return;  // no pixels, and no packets either
     }
+    RowBlocks blocks;
     if (rle) {
         for (std::uint32_t y = 0; y < height; ++y) {
-            WriteRunLengthRow(stream, source.Rows(y, 1).data(), width, bytesPerPixel);
+            source.Rows(y, 1, blocks);
+            WriteRunLengthRow(stream, blocks.block[0].data(), width, bytesPerPixel);
         }
         source.Finish();
         return;
     }
-    // Rows that lie back to back in the source go out in a few large blocks,
-    // which the output stream hands to the file straight from the source.
-    const std::uint32_t rowsPerBlock =
+    // Rows go out about a megabyte at a time, which the output stream hands
+    // to the file straight from the source's memory.
+    const std::uint32_t rowsPerWrite =
         static_cast<std::uint32_t>(std::max<std::size_t>(1, kLargeBlockBytes / rowBytes));
     for (std::uint32_t y = 0; y < height;) {
-        const std::span<const std::uint8_t> rows =
-            source.Rows(y, std::min(rowsPerBlock, height - y));
-        stream.Write(rows.data(), static_cast<std::uint32_t>(rows.size()));
-        y += static_cast<std::uint32_t>(rows.size() / rowBytes);
+        y += source.Rows(y, std::min(rowsPerWrite, height - y), blocks);
+        stream.WriteGathered(blocks.block, blocks.count);
     }
     source.Finish();
 }
