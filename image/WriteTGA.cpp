@@ -62,7 +62,7 @@ void Validate(const ImageDesc& image) {
     }
 }
 
-void WriteHeader(OutputStream& stream, const ImageDesc& image, bool rle) {
+void WriteHeader(OutputStream& stream, const ImageDesc& image, bool rle, std::uint8_t alphaBits) {
     const bool colourMap = WritesColourMap(image);
     TGAHeader header;
     header.colorMapType = colourMap ? 1 : 0;
@@ -74,6 +74,7 @@ void WriteHeader(OutputStream& stream, const ImageDesc& image, bool rle) {
     header.width = static_cast<std::uint16_t>(image.width);
     header.height = static_cast<std::uint16_t>(image.height);
     header.pixelDepth = static_cast<std::uint8_t>(image.bitsPerPixel);
+    header.imageDescriptor = static_cast<std::uint8_t>(alphaBits & 0x0F);
     std::uint8_t bytes[TGAHeader::kSize];
     header.Encode(bytes);
     stream.Write(bytes, TGAHeader::kSize);
@@ -218,10 +219,10 @@ void WriteRunLengthRow(OutputStream& stream, const std::uint8_t* row, std::uint3
     }
 }
 
-void WriteBody(OutputStream& stream, RowSource& source, bool rle) {
+void WriteBody(OutputStream& stream, RowSource& source, bool rle, std::uint8_t alphaBits) {
     const ImageDesc& image = source.Describe();
     Validate(image);
-    WriteHeader(stream, image, rle);
+    WriteHeader(stream, image, rle, alphaBits);
     if (WritesColourMap(image)) {
         WriteColourMap(stream, source);
     }
@@ -254,14 +255,14 @@ void WriteBody(OutputStream& stream, RowSource& source, bool rle) {
 
 }  // namespace
 
-void WriteTGA(OutputStream& stream, const Image& image, bool rle) {
+void WriteTGA(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
     ImageRows rows(image);
-    WriteTGA(stream, rows, rle);
+    WriteTGA(stream, rows, rle, alphaBits);
 }
 
-void WriteTGA(OutputStream& stream, RowSource& source, bool rle) {
+void WriteTGA(OutputStream& stream, RowSource& source, bool rle, std::uint8_t alphaBits) {
     try {
-        WriteBody(stream, source, rle);
+        WriteBody(stream, source, rle, alphaBits);
     } catch (const Exception& caught) {
         GFXStream::RaiseWithPrefix("WriteTGA: ", caught);
     }

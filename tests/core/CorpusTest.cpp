@@ -14,6 +14,7 @@
 #include "TestSupport.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "image/WriteTGA.h"
+#include "support/Corpus.h"
 
 namespace {
 
@@ -155,7 +156,15 @@ std::string Sha256(const Bytes& data) {
 
 // --- Decoding: the manifest's verdict and pixel hash ---------------------
 
+// Without the corpus the suites below have no cases; this test says so, and
+// with it, that its manifest was found.
+TEST(Corpus, ManifestIsRead) {
+    SKIP_WITHOUT_CORPUS();
+    EXPECT_FALSE(Corpus().empty()) << "no rows in " << kCorpus << "/MANIFEST.tsv";
+}
+
 class CorpusDecode : public ::testing::TestWithParam<CorpusFile> {};
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusDecode);
 
 TEST_P(CorpusDecode, MatchesManifest) {
     const CorpusFile& f = GetParam();
@@ -191,6 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusDecode, ::testing::ValuesIn(Corpus()), Te
 // --- Round trip through the writer ---------------------------------------
 
 class CorpusRoundTrip : public ::testing::TestWithParam<CorpusFile> {};
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusRoundTrip);
 
 TEST_P(CorpusRoundTrip, WriteThenReadGivesTheSameImage) {
     const auto original = ReadCorpusFile(GetParam()["file"]);
@@ -366,6 +376,7 @@ Picture LoadRaw(const CorpusFile& f) {
 }  // namespace
 
 class CorpusReference : public ::testing::TestWithParam<CorpusFile> {};
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusReference);
 
 TEST_P(CorpusReference, DecodedPictureMatchesReference) {
     const CorpusFile& f = GetParam();

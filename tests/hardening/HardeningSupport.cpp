@@ -12,8 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -67,54 +65,6 @@ void EncodeRow(Bytes& out, const std::uint8_t* row, std::size_t width, std::size
 }
 
 }  // namespace
-
-ScratchDir::ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "tessary-hardening-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-    ::chmod(path_.c_str(), 0755);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    // A test may have taken write permission away from a folder.
-    for (fs::recursive_directory_iterator it(path_, ignored), end; !ignored && it != end;
-         it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            ::chmod(it->path().c_str(), 0755);
-        }
-    }
-    fs::remove_all(path_, ignored);
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
-std::optional<Bytes> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> Listing(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::vector<std::string> TemporaryFiles(const std::string& folder) {
     std::vector<std::string> found;
@@ -248,7 +198,7 @@ Bytes NormalForm(const Bytes& file) {
 std::vector<std::string> CorpusSample(std::size_t count) {
     std::vector<std::string> all;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(TESSARY_CORPUS_DIR, error), end; !error && it != end;
+    for (fs::recursive_directory_iterator it(CorpusDir(), error), end; !error && it != end;
          it.increment(error)) {
         std::string extension = it->path().extension().string();
         std::transform(extension.begin(), extension.end(), extension.begin(),

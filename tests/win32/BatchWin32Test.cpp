@@ -9,20 +9,21 @@
 #include "app/ConvertFiles.h"
 #include "app/FileList.h"
 #include "app/LogSink.h"
+#include "support/RecordingLog.h"
 
 namespace {
 
-class RecordingLog : public LogSink {
-  public:
-    void Clear() override {
-        text.clear();
-        ++clears;
+// The log with the system's reasons, " (...)" before each line break, left
+// out: their wording is the system's own and differs between versions.
+std::string WithoutReasons(std::string text) {
+    for (std::size_t end = text.find(")\r\n"); end != std::string::npos;
+         end = text.find(")\r\n", end)) {
+        const std::size_t open = text.rfind(" (", end);
+        text.erase(open, end + 1 - open);
+        end = open;
     }
-    void Append(std::string_view added) override { text.append(added); }
-
-    std::string text;
-    int clears = 0;
-};
+    return text;
+}
 
 std::string List(std::initializer_list<std::string> parts) {
     std::string list;
@@ -51,10 +52,11 @@ TEST(BatchWin32, FolderAndNamesAreLoggedWithBackslashesAndCarriageReturns) {
 
     const std::string dest = destination.Path();
     EXPECT_EQ(log.clears, 1);
-    EXPECT_EQ(log.text, "a.tga->" + dest + "\\a.tga...Done\r\n" +
-                            "bad.tgaError: ReadTGA: Unsupported image type\r\n" +
-                            "missing.tga: Unable to open file\r\n" + "c.tga->" + dest +
-                            "\\c.tga...Done\r\n");
+    EXPECT_NE(log.text.find("missing.tga: Unable to open file ("), std::string::npos) << log.text;
+    EXPECT_EQ(WithoutReasons(log.text), "a.tga->" + dest + "\\a.tga...Done\r\n" +
+                                            "bad.tgaError: ReadTGA: Unsupported image type\r\n" +
+                                            "missing.tga: Unable to open file\r\n" + "c.tga->" +
+                                            dest + "\\c.tga...Done\r\n");
     EXPECT_EQ(summary.converted, 2u);
     EXPECT_EQ(summary.failed, 2u);
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == TopDownImageRewritten());
@@ -114,9 +116,9 @@ TEST(BatchWin32, DestinationHeldOpenByAnotherProgramKeepsItsContent) {
     ConvertFiles(log, destination.Path().c_str(), List({source.Path(), "a.tga", "b.tga"}).c_str());
     ::CloseHandle(user);
 
-    EXPECT_EQ(log.text, "a.tga->" + destination.Path() +
-                            "\\a.tga...Error: Unable to write to file\r\nb.tga->" +
-                            destination.Path() + "\\b.tga...Done\r\n");
+    EXPECT_EQ(WithoutReasons(log.text), "a.tga->" + destination.Path() +
+                                            "\\a.tga...Error: Unable to write to file\r\nb.tga->" +
+                                            destination.Path() + "\\b.tga...Done\r\n");
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == old);
     EXPECT_EQ(destination.Entries().size(), 2u);
 }
