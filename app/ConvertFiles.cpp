@@ -4,6 +4,7 @@
 
 #include "app/ConvertOneFile.h"
 #include "app/FileList.h"
+#include "app/GroupedCommit.h"
 #include "app/ParallelConvert.h"
 
 namespace {
@@ -45,16 +46,15 @@ ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const c
         return ConvertJobsInParallel(log, jobs, options);
     }
 
+    GroupedCommit report(log, summary);
     for (std::size_t index = 0; index < jobs.size(); ++index) {
         if (options.stop != nullptr && options.stop->load()) {
             summary.stopped = true;
             break;
         }
-        if (options.progress) {
-            options.progress(FileProgress{index, jobs.size(), jobs[index].name});
-        }
-        const FileResult result = ConvertOneFile(jobs[index], options.rle, input, output);
-        RecordResult(result, log, summary);
+        report.Progress(options.progress, FileProgress{index, jobs.size(), jobs[index].name});
+        report.Record(ConvertOneFile(jobs[index], options.rle, input, output));
     }
+    report.Finish();
     return summary;
 }

@@ -41,7 +41,9 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
     AppendLog(log, "%s", Printable(job.name).c_str());
 
     if (!input.Open(job.sourcePath.c_str())) {
-        AppendLog(log, ": %s" TESSARY_LOG_EOL, kUnableToOpenText);
+        AppendLog(log, ": %s%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
+                  input.FailureText() != nullptr ? ": " : "",
+                  input.FailureText() != nullptr ? input.FailureText() : "");
         return result;
     }
 
@@ -59,11 +61,20 @@ FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInp
         if (job.destinationTaken) {
             AppendLog(log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
         } else if (!output.OpenReplacement(destination.c_str())) {
-            AppendLog(log, "%s" TESSARY_LOG_EOL, kUnableToOpenText);
+            if (output.FailureText() != nullptr) {
+                AppendLog(log, "Error: %s" TESSARY_LOG_EOL, output.FailureText());
+            } else {
+                AppendLog(log, "%s" TESSARY_LOG_EOL, kUnableToOpenText);
+            }
         } else {
             WriteTGA(output, *image, rle);
-            output.Commit();
-            AppendLog(log, "Done" TESSARY_LOG_EOL);
+            result.finished = output.Finish();
+            result.doneAt = log.size();
+            AppendLog(log, "Done");
+            if (!result.finished.NotKept().empty()) {
+                AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
+            }
+            AppendLog(log, TESSARY_LOG_EOL);
             result.outcome = FileOutcome::Converted;
         }
     } catch (const GFXStream::Exception& caught) {

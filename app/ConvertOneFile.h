@@ -23,10 +23,15 @@ enum class FileOutcome { Converted, Failed };
 struct FileResult {
     std::string log;
     FileOutcome outcome = FileOutcome::Failed;
+    // A converted file's new content, complete, waiting to be put in place
+    // with others (see GroupedCommit); `log` from `doneAt` on is "Done".
+    GFXStream::FinishedReplacement finished;
+    std::size_t doneAt = 0;
 };
 
 // The streams are the caller's, closed on entry and closed again on return
 // whatever happened; they are passed in so that one pair serves many files.
+// A converted file is left to the caller to put in place (GroupedCommit).
 // Never raises.
 FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInputStream& input,
                           GFXStream::FileOutputStream& output) noexcept;

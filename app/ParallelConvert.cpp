@@ -1,5 +1,7 @@
 #include "app/ParallelConvert.h"
 
+#include "app/GroupedCommit.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -109,6 +111,7 @@ ConvertSummary ConvertJobsInParallel(LogSink& log, const std::vector<FileJob>& j
     if (jobs.empty()) {
         return summary;
     }
+    GroupedCommit report(log, summary);  // outlives the batch: no worker holds a file
     Batch batch(jobs, options);
     batch.Start(
         static_cast<unsigned>(std::clamp<std::size_t>(options.jobs, std::size_t{1}, jobs.size())));
@@ -118,10 +121,9 @@ ConvertSummary ConvertJobsInParallel(LogSink& log, const std::vector<FileJob>& j
             summary.stopped = true;
             break;
         }
-        if (options.progress) {
-            options.progress(FileProgress{index, jobs.size(), jobs[index].name});
-        }
-        RecordResult(result, log, summary);
+        report.Progress(options.progress, FileProgress{index, jobs.size(), jobs[index].name});
+        report.Record(std::move(result));
     }
+    report.Finish();
     return summary;
 }

@@ -20,6 +20,10 @@
 namespace GFXStream {
 
 inline constexpr const char* kFileChangedText = "File changed while it was read";
+inline constexpr const char* kNotARegularFileText = "Not a regular file";
+inline constexpr const char* kIsAFolderText = "Is a folder";
+
+struct MappedViewGuard;
 
 class MappedFileInputStream : public ByteRangeInputStream {
   public:
@@ -32,6 +36,9 @@ class MappedFileInputStream : public ByteRangeInputStream {
     void Close();
     bool IsOpen() const { return fileHandle != kInvalidFileHandle; }
     std::uint64_t Size() const { return mappedSize; }
+    // Why the last Open failed when the name was no regular file (a FIFO,
+    // device, socket or folder, refused without waiting); null otherwise.
+    const char* FailureText() const { return failure; }
 
   protected:
     void Consumed() override;
@@ -45,9 +52,9 @@ class MappedFileInputStream : public ByteRangeInputStream {
     // Start of the part of the view whose pages have not yet been handed
     // back to the system.
     const std::uint8_t* retainedFrom = nullptr;
-    // The stream's place among the views guarded against shrinking files;
-    // -1 when it has none.
-    int guardSlot = -1;
+    // The view's guard against a file cut short under it (POSIX).
+    MappedViewGuard* guard = nullptr;
+    const char* failure = nullptr;
 };
 
 }  // namespace GFXStream

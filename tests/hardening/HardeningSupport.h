@@ -71,12 +71,15 @@ struct ProcessOptions {
     // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored so a write past it fails.
     std::optional<std::uint64_t> fileSizeLimit;
     std::string workingFolder;
+    // Without anonymous temporary files, as on file systems that have none.
+    bool noAnonymousFiles = false;
 };
 // The path of tessary-cli, or empty when the build has none.
 std::string CliPath();
 ProcessResult RunCli(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
 // Starts tessary-cli without waiting; answers its pid.
-pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile);
+pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile,
+               const ProcessOptions& options = {});
 ProcessResult WaitFor(pid_t pid, const std::string& outputFile);
 
 // Lines of a log text.

@@ -1,0 +1,97 @@
+#include "app/GroupedCommit.h"
+
+#include <system_error>
+#include <utility>
+
+#include "app/AppendLog.h"
+
+GroupedCommit::GroupedCommit(LogSink& sink, ConvertSummary& counts) : log(sink), summary(counts) {
+    try {
+        watcher = std::thread([this] { Watch(); });
+    } catch (const std::system_error&) {
+        // Without the thread, groups are committed when full and at the end.
+    }
+}
+
+GroupedCommit::~GroupedCommit() {
+    {
+        std::lock_guard guard(lock);
+        ending = true;
+    }
+    changed.notify_all();
+    if (watcher.joinable()) {
+        watcher.join();
+    }
+}
+
+void GroupedCommit::Record(FileResult result) {
+    std::lock_guard guard(lock);
+    if (failure) {
+        return;  // Finish raises it
+    }
+    if (result.finished.Empty() && waiting.empty()) {
+        RecordResult(result, log, summary);
+        return;
+    }
+    const bool first = group.Empty();
+    if (!result.finished.Empty()) {
+        group.Add(std::move(result.finished));
+    }
+    waiting.push_back(std::move(result));
+    if (group.Due()) {
+        Commit();
+    } else if (first) {
+        changed.notify_all();  // the watcher's clock starts
+    }
+}
+
+void GroupedCommit::Progress(const std::function<void(const FileProgress&)>& progress,
+                             const FileProgress& file) {
+    if (progress) {
+        std::lock_guard guard(lock);
+        progress(file);
+    }
+}
+
+void GroupedCommit::Finish() {
+    std::lock_guard guard(lock);
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    Commit();
+}
+
+void GroupedCommit::Commit() {
+    const std::vector<const char*> failures = group.Commit();
+    std::size_t next = 0;
+    std::vector<FileResult> reported = std::move(waiting);
+    waiting.clear();
+    for (FileResult& result : reported) {
+        if (result.outcome == FileOutcome::Converted) {
+            const char* const failed = failures[next++];
+            if (failed != nullptr) {
+                result.log.resize(result.doneAt);
+                AppendLog(result.log, "Error: %s" TESSARY_LOG_EOL, failed);
+                result.outcome = FileOutcome::Failed;
+            }
+        }
+        RecordResult(result, log, summary);
+    }
+}
+
+void GroupedCommit::Watch() {
+    std::unique_lock guard(lock);
+    while (!ending) {
+        if (group.Empty() || failure) {
+            changed.wait(guard);
+        } else if (group.Due()) {
+            try {
+                Commit();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        } else {
+            changed.wait_for(guard, GFXStream::ReplacementGroup::kMaxWait / 4);
+        }
+    }
+}
