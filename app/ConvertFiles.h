@@ -4,14 +4,19 @@
 //
 // Per file the log receives, as one text:
 //   converted:               name "->" dest "/" name "..." "Done\n"
+//     (what the old file had and the new one could not keep is named:
+//      "Done (not kept: owner, ACL)\n")
 //   input cannot be opened:  name ": Unable to open file\n"
+//     (": Unable to open file: Not a regular file\n" for a FIFO, device...)
 //   output cannot be opened: name "->" dest "/" name "..." "Unable to open file\n"
 //   read error:              name "Error: ReadTGA: ...\n"
 //   write or commit error:   name "->" dest "/" name "..." "Error: ...\n"
 // (The Windows build writes "\\" and "\r\n" in their place.)
 //
 // An existing destination file is replaced only once its new content is
-// complete and on disk; on any failure it is left as it was.
+// complete and on disk; on any failure it is left as it was. Finished files
+// are put in place in groups (GroupedCommit), and a file's text is logged
+// once its group is in place.
 #pragma once
 
 #include <atomic>

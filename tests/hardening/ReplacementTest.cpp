@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -80,17 +81,27 @@ TEST(Replacement, KilledMidBatchLeavesEachFileOldOrNewAndAtMostOneTemporaryPerJo
         arguments.insert(arguments.end(), paths.begin(), paths.end());
         ProcessOptions options;
         options.noAnonymousFiles = named;
+        const std::uintmax_t newSize = NormalForm(olds[0]).size();
         bool killed = false;
-        for (int attempt = 0; attempt < 8 && !killed; ++attempt) {
+        for (int attempt = 0; attempt < 3 && !killed; ++attempt) {
             for (std::size_t i = 0; i < paths.size(); ++i) {
                 WriteBytes(paths[i], olds[i]);
             }
             const std::string log = scratch / "log";
             const pid_t pid = StartCli(arguments, log, options);
-            std::this_thread::sleep_for(std::chrono::milliseconds(30 + 60 * attempt));
+            // Killed as soon as the first files are in place, with more in hand.
+            const auto replaced = [&] {
+                return std::count_if(paths.begin(), paths.end(), [&](const std::string& path) {
+                    std::error_code error;
+                    return fs::file_size(path, error) == newSize;
+                });
+            };
+            while (replaced() == 0 && ::waitpid(pid, nullptr, WNOHANG) == 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
             ::kill(pid, SIGKILL);
             const ProcessResult result = WaitFor(pid, log);
-            killed = result.signal == SIGKILL;
+            killed = result.signal == SIGKILL && replaced() < static_cast<long>(paths.size());
             for (std::size_t i = 0; i < paths.size(); ++i) {
                 const Bytes now = *ReadBytes(paths[i]);
                 EXPECT_TRUE(now == olds[i] || now == NormalForm(olds[i])) << paths[i];
@@ -98,7 +109,7 @@ TEST(Replacement, KilledMidBatchLeavesEachFileOldOrNewAndAtMostOneTemporaryPerJo
             const std::size_t left = TemporaryFiles(scratch.Path()).size();
             EXPECT_LE(left, named ? std::size_t{kJobs} : 0u);
         }
-        EXPECT_TRUE(killed) << "the batch always ended before the kill";
+        EXPECT_TRUE(killed) << "never caught the batch in the middle";
         // The next run removes what the killed one left.
         const ProcessResult rerun = RunCli(arguments, options);
         EXPECT_EQ(rerun.exitStatus, 0) << rerun.output;

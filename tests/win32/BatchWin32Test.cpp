@@ -115,7 +115,7 @@ TEST(BatchWin32, DestinationHeldOpenByAnotherProgramKeepsItsContent) {
     ::CloseHandle(user);
 
     EXPECT_EQ(log.text, "a.tga->" + destination.Path() +
-                            "\\a.tga...Error: Unable to write to file\r\nb.tga->" +
+                            "\\a.tga...Error: Unable to move the new file into place\r\nb.tga->" +
                             destination.Path() + "\\b.tga...Done\r\n");
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == old);
     EXPECT_EQ(destination.Entries().size(), 2u);
