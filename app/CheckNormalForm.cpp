@@ -14,6 +14,7 @@
 #include "gfxstream/MemoryOutputStream.h"
 #include "gfxstream/OutputStream.h"
 #include "image/ReadTGA.h"
+#include "image/RunLengthRows.h"
 #include "image/TGAHeader.h"
 #include "image/WriteTGA.h"
 
@@ -27,6 +28,24 @@ std::string Format(const char* format, unsigned long long value) {
     return text;
 }
 
+// Whether a run-length packet carries on from one stored row into the next,
+// which many tools cannot read. The file has already been read whole.
+bool PacketsCrossRows(const TGAHeader& header, const std::uint8_t* fileBytes,
+                      std::uint64_t fileSize) {
+    GFXStream::MemoryInputStream pixels(fileBytes, static_cast<std::size_t>(fileSize));
+    pixels.Skip(static_cast<std::uint32_t>(TGAHeader::kSize + header.idLength +
+                                           ColourMapOf(header).regionBytes));
+    std::vector<std::uint8_t> row(std::size_t{header.width} * header.BytesPerPixel());
+    PacketCarry carry;
+    for (std::uint32_t y = 0; y < header.height; ++y) {
+        ReadRunLengthRow(row.data(), pixels, header.width, header.BytesPerPixel(), carry);
+        if (carry.left != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // What the header and the bytes after the pixels say about the ways the file
 // differs from its rewritten form.
 std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
@@ -35,6 +54,9 @@ std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
     std::vector<std::string> reasons;
     if (header.IsRunLength()) {
         reasons.emplace_back("run-length");
+        if (PacketsCrossRows(header, fileBytes, fileSize)) {
+            reasons.emplace_back("run-length packets cross rows");
+        }
     }
     if (header.IsTopDown()) {
         reasons.emplace_back("top-down");
@@ -51,7 +73,9 @@ std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
     if (header.ImageClassBits() == 3 && header.pixelDepth == 8) {
         reasons.emplace_back("greyscale");
     }
-    const bool indexed = image.bitsPerPixel == 8 || image.imageClass == ImageClass::ColourMapped;
+    const bool indexed =
+        (image.bitsPerPixel == 8 || image.imageClass == ImageClass::ColourMapped) &&
+        image.paletteSize != 0;
     if (header.HasColourMap() && header.ImageClassBits() == 1) {
         if (header.colorMapEntrySize != 24) {
             reasons.push_back(Format("%llu-bit colour map", header.colorMapEntrySize));

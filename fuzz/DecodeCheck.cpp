@@ -37,7 +37,7 @@ void OnRow(std::int32_t row, const void* data, void* userData) {
 bool IsReaderText(const char* message) {
     static const char* const kReasons[] = {
         GFXStream::kUnexpectedEndText, kUnsupportedImageTypeText, kUnsupportedBitDepthText,
-        kMissingColourMapText,         kUnsupportedColourMapText, kPacketCrossesRowText,
+        kMissingColourMapText,         kUnsupportedColourMapText, kPacketPastImageEndText,
     };
     static const char kPrefix[] = "ReadTGA: ";
     if (message == nullptr || std::strncmp(message, kPrefix, sizeof kPrefix - 1) != 0) {

@@ -1,11 +1,11 @@
 #include "image/ReadTGA.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "gfxstream/Exception.h"
 #include "image/CheckedSize.h"
 #include "image/RowMirror.h"
+#include "image/RunLengthRows.h"
 
 using GFXStream::Exception;
 using GFXStream::InputStream;
@@ -28,53 +28,16 @@ void SkipExactly(InputStream& stream, std::uint64_t n) {
     }
 }
 
-// Copies the first pixel of `run` over the rest of it. Runs are mostly tens
-// to hundreds of pixels, where a string copy's start-up cost dominates, so
-// the pixel is repeated into one 24-byte pattern (a whole number of 1-, 2-,
-// 3- and 4-byte pixels, and of 8-byte words) and stored a word at a time.
-// Nothing is stored beyond the run.
-void Replicate(std::uint8_t* run, std::size_t pixelBytes, std::size_t count) {
-    if (pixelBytes == 1) {
-        std::memset(run + 1, run[0], count - 1);
-        return;
-    }
-    const std::size_t total = pixelBytes * count;
-    std::uint8_t pattern[24];
-    for (std::size_t i = 0; i < sizeof pattern; i += pixelBytes) {
-        std::memcpy(pattern + i, run, pixelBytes);
-    }
-    std::uint64_t words[3];
-    std::memcpy(words, pattern, sizeof words);
-    std::size_t offset = 0;
-    for (; offset + sizeof pattern <= total; offset += sizeof pattern) {
-        std::memcpy(run + offset, &words[0], 8);
-        std::memcpy(run + offset + 8, &words[1], 8);
-        std::memcpy(run + offset + 16, &words[2], 8);
-    }
-    // What is left is shorter than the pattern and starts on a pattern
-    // boundary, so it is the pattern's first bytes.
-    std::memcpy(run + offset, pattern, total - offset);
-}
-
-// Bytes of the colour-map region as stored: Color Map Length entries of the
-// entry's whole bytes, whether or not this program can decode them.
-std::uint64_t ColourMapRegionBytes(const TGAHeader& header) {
-    if (!header.HasColourMap()) {
-        return 0;
-    }
-    return std::uint64_t{header.colorMapLength} * ((header.colorMapEntrySize + 7u) / 8u);
-}
-
 // The fewest bytes that can hold the image data: every pixel byte when
-// uncompressed; with run-length packets, one run packet per 128 pixels.
+// uncompressed; with run-length packets, which may run on from one row into
+// the next, one run packet per 128 pixels of the whole image.
 std::uint64_t MinimumPixelDataBytes(const TGAHeader& header) {
     const std::uint64_t bytesPerPixel = header.BytesPerPixel();
-    const std::uint64_t rows = header.height;
+    const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
     if (!header.IsRunLength()) {
-        return rows * header.width * bytesPerPixel;
+        return pixels * bytesPerPixel;
     }
-    const std::uint64_t packetsPerRow = (std::uint64_t{header.width} + 127) / 128;
-    return rows * packetsPerRow * (1 + bytesPerPixel);
+    return (pixels + 127) / 128 * (1 + bytesPerPixel);
 }
 
 void ValidateHeader(const TGAHeader& header) {
@@ -84,13 +47,11 @@ void ValidateHeader(const TGAHeader& header) {
     if (!header.HasAcceptedDepth()) {
         throw Exception(kUnsupportedBitDepthText);
     }
-    if (header.ImageClassBits() == 1) {
+    if (header.ImageClassBits() == 1 && !ColourMapOf(header).decoded) {
         if (!header.HasColourMap() || header.colorMapLength == 0) {
             throw Exception(kMissingColourMapText);
         }
-        if (header.ColourMapEntryBytes() == 0) {
-            throw Exception(kUnsupportedColourMapText);
-        }
+        throw Exception(kUnsupportedColourMapText);
     }
 }
 
@@ -105,27 +66,25 @@ ImageDesc DescribeImage(const TGAHeader& header) {
     desc.imageClass = static_cast<ImageClass>(header.ImageClassBits());
     if (desc.imageClass == ImageClass::Greyscale) {
         desc.paletteSize = 256;
-    } else {
+    } else if (ColourMapOf(header).decoded) {
         // No colour map can declare more than 65535 entries, and the writer
         // refuses a larger palette; an entry stored past that is dropped.
-        const std::int32_t first = header.HasColourMap() ? header.firstEntryIndex : 0;
-        desc.paletteSize = std::min(first + header.colorMapLength, 0xFFFF);
+        desc.paletteSize = std::min(header.firstEntryIndex + header.colorMapLength, 0xFFFF);
     }
     return desc;
 }
 
 void ReadColourMap(InputStream& stream, const TGAHeader& header, Image& image) {
-    const std::uint32_t entryBytes = header.ColourMapEntryBytes();
-    if (image.imageClass == ImageClass::Greyscale || entryBytes == 0) {
-        // A greyscale palette is the grey ramp whatever is stored, and an
-        // entry size that cannot be decoded leaves nothing to keep.
-        SkipExactly(stream, ColourMapRegionBytes(header));
+    const ColourMapLayout layout = ColourMapOf(header);
+    if (!layout.decoded) {
+        SkipExactly(stream, layout.regionBytes);
         return;
     }
     for (std::uint32_t i = 0; i < header.colorMapLength; ++i) {
         std::uint8_t entry[4];
-        ReadExactly(stream, entry, entryBytes);
-        image.SetPaletteEntry(header.firstEntryIndex + i, DecodeColourMapEntry(entry, entryBytes));
+        ReadExactly(stream, entry, layout.entryBytes);
+        image.SetPaletteEntry(header.firstEntryIndex + i,
+                              DecodeColourMapEntry(entry, layout.entryBytes));
     }
 }
 
@@ -133,32 +92,6 @@ void SetGreyRamp(Image& image) {
     for (std::uint32_t i = 0; i < 256; ++i) {
         const auto level = static_cast<std::uint8_t>(i);
         image.SetPaletteEntry(i, {level, level, level});
-    }
-}
-
-void ReadRunValue(InputStream& stream, std::uint8_t* pixel, std::uint32_t bytesPerPixel) {
-    switch (bytesPerPixel) {
-        case 1:
-            pixel[0] = stream.ReadByte();
-            break;
-        case 2: {
-            const std::uint16_t value = stream.ReadWord();
-            pixel[0] = static_cast<std::uint8_t>(value & 0xFF);
-            pixel[1] = static_cast<std::uint8_t>(value >> 8);
-            break;
-        }
-        case 3:
-            pixel[0] = stream.ReadByte();
-            pixel[1] = stream.ReadByte();
-            pixel[2] = stream.ReadByte();
-            break;
-        default: {
-            const std::uint32_t value = stream.ReadDword();
-            for (int i = 0; i < 4; ++i) {
-                pixel[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
-            }
-            break;
-        }
     }
 }
 
@@ -172,7 +105,7 @@ std::unique_ptr<Image> ReadBody(InputStream& stream, ReadProgressCallback callba
     // Everything after the header is a sum of 16-bit fields times small
     // factors, so these sums cannot wrap in 64 bits.
     const std::uint64_t needed =
-        header.idLength + ColourMapRegionBytes(header) + MinimumPixelDataBytes(header);
+        header.idLength + ColourMapOf(header).regionBytes + MinimumPixelDataBytes(header);
     if (stream.Remaining() < needed) {
         throw Exception(GFXStream::kUnexpectedEndText);
     }
@@ -189,11 +122,20 @@ std::unique_ptr<Image> ReadBody(InputStream& stream, ReadProgressCallback callba
 
     const auto height = static_cast<std::uint32_t>(image->height);
     const auto bytesPerPixel = static_cast<std::uint32_t>(image->bytesPerPixel);
+    PacketCarry carry;
     for (std::uint32_t stored = 0; stored < height; ++stored) {
         const std::uint32_t y = header.IsTopDown() ? height - 1 - stored : stored;
         // Rows are decoded in place: the image's own row is the row buffer.
         std::uint8_t* row = image->Row(y);
-        ReadScanline(row, stream, header);
+        if (header.IsRunLength()) {
+            ReadRunLengthRow(row, stream, header.width, bytesPerPixel, carry);
+            // Refused before anyone is shown the last row.
+            if (stored + 1 == height && carry.left != 0) {
+                throw Exception(kPacketPastImageEndText);
+            }
+        } else {
+            ReadExactly(stream, row, header.width * bytesPerPixel);
+        }
         if (header.IsRightToLeft()) {
             MirrorRow(row, header.width, bytesPerPixel);
         }
@@ -213,21 +155,10 @@ void ReadScanline(std::uint8_t* rowBuffer, InputStream& stream, const TGAHeader&
         ReadExactly(stream, rowBuffer, width * bytesPerPixel);
         return;
     }
-    std::uint32_t done = 0;
-    while (done < width) {
-        const std::uint8_t packetHeader = stream.ReadByte();
-        const std::uint32_t count = PacketPixelCount(packetHeader);
-        if (count > width - done) {
-            throw Exception(kPacketCrossesRowText);
-        }
-        std::uint8_t* const at = rowBuffer + std::size_t{done} * bytesPerPixel;
-        if (IsRunPacket(packetHeader)) {
-            ReadRunValue(stream, at, bytesPerPixel);
-            Replicate(at, bytesPerPixel, count);
-        } else {
-            ReadExactly(stream, at, count * bytesPerPixel);
-        }
-        done += count;
+    PacketCarry carry;
+    ReadRunLengthRow(rowBuffer, stream, width, bytesPerPixel, carry);
+    if (carry.left != 0) {
+        throw Exception(kPacketCrossesRowText);
     }
 }
 

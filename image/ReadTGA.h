@@ -9,18 +9,25 @@
 //
 // Refused, each with a GFXStream::Exception whose text begins "ReadTGA: ":
 //  - "Unexpected end of input": the header, image ID, colour map or pixels
-//    are cut short, or the input is too small to hold the declared image at
-//    all (checked before anything is allocated, so a tiny file cannot cost a
-//    large allocation);
+//    (anywhere, a packet included) are cut short, or the input is too small
+//    to hold the declared image at all: fewer bytes than every pixel, or
+//    with run-length packets than one run of 128 pixels per 128 pixels of
+//    the whole image (checked before anything is allocated, so a tiny file
+//    cannot cost a large allocation);
 //  - "Unsupported image type": class 0 or 4 to 7, and Image Types 32 and 33;
 //  - "Unsupported bit depth": any other Pixel Depth (checked before the image
 //    is built);
-//  - a colour-mapped image without colour-map entries, or with an entry size
-//    that cannot be decoded, since its colours cannot be known;
-//  - a run-length packet that runs past the end of its row: every row is
-//    decoded by itself and no packet may reach into the next.
-// An unknown entry size on a true-colour or greyscale file only skips the
-// colour-map region. With a First Entry Index above 0 the stored entries go
+//  - a colour-mapped image without colour-map entries (Color Map Type 0
+//    included, whatever its other colour-map fields say), or with an entry
+//    size that cannot be decoded, since its colours cannot be known;
+//  - a run-length packet that runs past the image's last pixel.
+// Run-length packets are one stream over all pixels in file order: a packet
+// may carry on from the end of one stored row into the next (older writers
+// do that), and each stored row takes the next Image Width pixels of it.
+// The colour-map region is decided by ColourMapOf: with Color Map Type 0
+// there is none and no palette; an unknown entry size on a true-colour or
+// greyscale file only skips the region, and leaves a true-colour image
+// without a palette. With a First Entry Index above 0 the stored entries go
 // to the indices from that index on and the palette grows to hold them, up
 // to 65535 entries (what a colour map can declare); later ones are dropped.
 // std::bad_alloc passes through when the image cannot be held.
@@ -41,7 +48,12 @@ std::unique_ptr<Image> ReadTGA(GFXStream::InputStream& stream, ReadProgressCallb
                                void* userData);
 
 // Fills `rowBuffer` (width x bytes-per-pixel bytes) with the next stored row,
-// uncompressed or from run-length packets, reordering nothing.
+// uncompressed or from run-length packets, reordering nothing. It decodes a
+// row by itself, with no state kept from the row before, so a run-length
+// packet must end within the row: one that would pass its end is refused
+// with kPacketCrossesRowText once the row is full, and nothing is written
+// past the row. Whole images whose packets cross rows are read by ReadTGA
+// (or row by row with ReadRunLengthRow, which carries the packet over).
 void ReadScanline(std::uint8_t* rowBuffer, GFXStream::InputStream& stream, const TGAHeader& header);
 
 // The reader's own texts beyond the stream's.
@@ -51,3 +63,5 @@ inline constexpr const char* kMissingColourMapText = "Colour-mapped image has no
 inline constexpr const char* kUnsupportedColourMapText = "Unsupported colour map entry size";
 inline constexpr const char* kPacketCrossesRowText =
     "Run-length packet runs past the end of its row";
+inline constexpr const char* kPacketPastImageEndText =
+    "Run-length packet runs past the last pixel of the image";

@@ -70,6 +70,23 @@ std::uint32_t TGAHeader::ColourMapEntryBytes() const {
     }
 }
 
+ColourMapLayout ColourMapOf(const TGAHeader& header) {
+    ColourMapLayout layout;
+    if (!header.HasColourMap()) {
+        return layout;
+    }
+    // An entry size this program cannot decode still occupies whole bytes.
+    layout.regionBytes =
+        std::uint64_t{header.colorMapLength} * ((header.colorMapEntrySize + 7u) / 8u);
+    layout.entryBytes = header.ColourMapEntryBytes();
+    layout.decoded =
+        header.colorMapLength != 0 && layout.entryBytes != 0 && header.ImageClassBits() != 3;
+    if (!layout.decoded) {
+        layout.entryBytes = 0;
+    }
+    return layout;
+}
+
 PaletteColour DecodeColourMapEntry(const std::uint8_t* entry, std::uint32_t entryBytes) {
     if (entryBytes == 2) {
         const unsigned v = Word(entry);

@@ -56,6 +56,20 @@ struct TGAHeader {
     std::uint32_t ColourMapEntryBytes() const;
 };
 
+// The colour-map region as the reader treats it, decided once from the
+// header. Color Map Type 0 means there is no region, whatever the other
+// colour-map fields say (writers leave them filled in). Otherwise the region
+// holds Color Map Length entries of whole bytes; they become the palette
+// only when there are some, their size can be decoded and the image is not
+// greyscale (whose palette is always the grey ramp). A region that does not
+// become the palette is skipped unread.
+struct ColourMapLayout {
+    std::uint64_t regionBytes = 0;  // bytes between the image ID and the pixels
+    bool decoded = false;           // the entries become the image's palette
+    std::uint32_t entryBytes = 0;   // bytes per stored entry when decoded
+};
+ColourMapLayout ColourMapOf(const TGAHeader& header);
+
 // One stored colour-map entry as red, green, blue. `entry` points at
 // ColourMapEntryBytes() bytes: 15/16-bit entries are a little-endian
 // X1R5G5B5 value, 24/32-bit ones blue, green, red (and alpha, dropped).

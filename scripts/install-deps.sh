@@ -10,7 +10,7 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages: ${missing[*]}; run as root (or with sudo) to install them" >&2
+    echo "missing packages: ${missing[*]}; run this as root to install them" >&2
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive

@@ -15,17 +15,16 @@ if has_display; then
 fi
 bash scripts/install-deps.sh "${packages[@]}"
 
-# Only the programs: the test suites, benchmarks and fuzz targets have their
-# own command (scripts/test.sh).
-cmake --preset default -DTESSARY_BUILD_TESTS=OFF -DTESSARY_BUILD_BENCH=OFF \
-    -DTESSARY_BUILD_FUZZ=OFF >/dev/null
-cmake --build --preset default
+# Only the programs, in a build folder of their own (build/programs): the test
+# suites, benchmarks and fuzz targets have their own command (scripts/test.sh).
+cmake --preset programs >/dev/null
+cmake --build --preset programs
 
 # ---- The dialog -------------------------------------------------------------
 # Started instead of the command line when there is a display and the dialog
 # was built (it needs Qt 6). Add further locations here if its target moves.
 dialog=""
-for candidate in build/default/app/gui/tessary build/default/app/gui/Tessary; do
+for candidate in build/programs/app/gui/tessary build/programs/app/gui/Tessary; do
     if [ -x "${candidate}" ]; then
         dialog="${candidate}"
         break
@@ -39,6 +38,6 @@ fi
 output="$(mktemp -d)"
 echo "Converting the bundled samples into ${output}:"
 status=0
-build/default/app/cli/tessary-cli -o "${output}" samples || status=$?
-echo "Check the results with: build/default/app/cli/tessary-cli --check ${output}"
+build/programs/app/cli/tessary-cli -o "${output}" samples || status=$?
+echo "Check the results with: build/programs/app/cli/tessary-cli --check ${output}"
 exit "${status}"

@@ -1,49 +1,24 @@
-// Shared pieces of the batch and command-line tests: a temporary folder,
-// whole-file reading and writing, small TGA files built byte by byte, and a
-// log sink that records what it was given.
+// Shared pieces of the batch and command-line tests: the shared temporary
+// folder, files and TGA builders under the names these tests use, and a log
+// sink that records what it was given.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "app/LogSink.h"
+#include "support/Files.h"
+#include "support/MountNamespace.h"
+#include "support/TempDir.h"
+#include "support/TgaFiles.h"
 
-using Bytes = std::vector<std::uint8_t>;
-
-// A fresh folder under the system's temporary folder, removed with all it
-// holds when the object goes.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return path; }
-    // Path() + "/" + relative.
-    std::string operator/(std::string_view relative) const;
-
-  private:
-    std::string path;
-};
-
-void WriteFileBytes(const std::string& path, const Bytes& bytes);
-Bytes ReadFileBytes(const std::string& path);  // empty when missing
-bool FileExists(const std::string& path);
-// Names in a folder, sorted; "." and ".." left out.
-std::vector<std::string> ListFolder(const std::string& path);
-
-// A 24-bit true-colour image of width x height whose pixel at (x, y), y
-// counted from the top of the picture, is {x, y, 0x80} (blue, green, red in
-// the file). `topDown` and `rightToLeft` pick the stored order; `imageId`
-// is put after the header.
-Bytes MakeTrueColourTGA(int width, int height, bool topDown, bool rightToLeft,
-                        std::string_view imageId = {});
-// What the batch writes for the same picture: bottom-up, left to right, no
-// image ID.
-Bytes ExpectedPlainTGA(int width, int height);
+inline void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+    WriteBytes(path, bytes);
+}
+// Empty when missing.
+inline Bytes ReadFileBytes(const std::string& path) {
+    return ReadBytes(path).value_or(Bytes{});
+}
 
 // Records the log: the whole text and how often it was cleared.
 class RecordingLog : public LogSink {

@@ -65,6 +65,21 @@ TEST(CheckNormalFormTest, StrayBytesAfterThePixelsAreCounted) {
     EXPECT_EQ(result.reasons, std::vector<std::string>{"3 bytes after the pixels"});
 }
 
+TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
+    TempDir temp;
+    Bytes bytes = ExpectedPlainTGA(2, 2);
+    bytes.resize(18);
+    bytes[2] = 10;
+    bytes[16] = 8;
+    bytes.insert(bytes.end(), {0x82, 7, 0x00, 8});  // a run of 3 over 2 rows
+    WriteFileBytes(temp / "a.tga", bytes);
+
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+
+    EXPECT_EQ(result.reasons,
+              (std::vector<std::string>{"run-length", "run-length packets cross rows"}));
+}
+
 TEST(CheckNormalFormTest, UnreadableFilesFailWithTheConversionsTexts) {
     TempDir temp;
     Bytes cut = ExpectedPlainTGA(4, 4);

@@ -294,11 +294,13 @@ TEST_F(ConvertFilesTest, WriteErrorKeepsTheOldFileAndTheNextFileStillConverts) {
     EXPECT_EQ(summary.failed, 1u);
 }
 
-// A tiny tmpfs, mounted for the test, that is filled to the last byte.
+// A tiny tmpfs, mounted for the test, that is filled to the last byte. It is
+// mounted in a namespace of the test process's own, so a test that dies
+// cannot leave it behind.
 class FullFileSystem {
   public:
     explicit FullFileSystem(const std::string& folder) : path(folder) {
-        if (::mkdir(path.c_str(), 0755) != 0 ||
+        if (::mkdir(path.c_str(), 0755) != 0 || !EnterPrivateMountNamespace() ||
             ::mount("tessary-test", path.c_str(), "tmpfs", 0, "size=64k") != 0) {
             return;
         }

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "TestSupport.h"
+#include "image/WriteTGA.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ const char* const kType = "ReadTGA: Unsupported image type";
 const char* const kDepth = "ReadTGA: Unsupported bit depth";
 const char* const kNoMap = "ReadTGA: Colour-mapped image has no colour map";
 const char* const kBadEntry = "ReadTGA: Unsupported colour map entry size";
-const char* const kCross = "ReadTGA: Run-length packet runs past the end of its row";
+const char* const kPastEnd = "ReadTGA: Run-length packet runs past the last pixel of the image";
 
 Bytes Short(Bytes b, std::size_t drop) {
     b.resize(b.size() - drop);
@@ -53,11 +54,16 @@ INSTANTIATE_TEST_SUITE_P(
                 kNoMap},
         Refusal{"ClassOneWithUndecodableEntries",
                 Concat(TgaHeader(1, 1, 1, 8, 0, 1, 0, 2, 8), {1, 2, 0}), kBadEntry},
-        Refusal{"RawPacketPastRowEnd", Concat(TgaHeader(11, 2, 2, 8), {0x02, 1, 2, 3, 0x01, 4}),
-                kCross},
-        Refusal{"RunPacketPastRowEnd", Concat(TgaHeader(11, 2, 2, 8), {0x82, 1, 0x80, 2}), kCross},
-        Refusal{"RunPacketFromPreviousRow",
-                Concat(TgaHeader(10, 2, 2, 16), {0x80, 1, 1, 0x82, 2, 2, 0x81, 3, 3}), kCross},
+        // Packets past the last pixel: refused before reading what they
+        // would hold beyond the image.
+        Refusal{"RawPacketPastLastPixel", Concat(TgaHeader(11, 2, 2, 8), {0x02, 1, 2, 3, 0x01, 4}),
+                kPastEnd},
+        Refusal{"RunPacketPastLastPixel",
+                Concat(TgaHeader(10, 2, 2, 16), {0x80, 1, 1, 0x83, 2, 2}), kPastEnd},
+        // A narrow image needs only one packet per 128 pixels, not per row.
+        Refusal{"NarrowImageOnePacketShort", Concat(TgaHeader(11, 1, 300, 8), {0xFF, 1, 0xFF, 2}),
+                kEnd},
+        Refusal{"CarriedRawPixelsCutShort", Concat(TgaHeader(11, 2, 2, 8), {0x03, 1, 2, 3}), kEnd},
         // The last raw packet of the last row cut short: never a silent success.
         Refusal{"LastRawPacketCutShort", Concat(TgaHeader(11, 4, 1, 8), {0x03, 1, 2}), kEnd},
         Refusal{"RunValueCutShort", Concat(TgaHeader(10, 1, 1, 24), {0x80, 1, 2}), kEnd}),
@@ -121,13 +127,101 @@ TEST(ReadTGA, ColourMapWithFirstEntryIndexFillsIndicesFromThere) {
     EXPECT_EQ(PixelBytes(*image), (Bytes{2, 3}));
 }
 
-TEST(ReadTGA, UndecodableColourMapOfTrueColourIsSkipped) {
-    const Bytes file =
-        Concat(Concat(TgaHeader(2, 1, 1, 24, 0, 1, 0, 3, 8), {9, 9, 9}), {1, 2, 3, 0xEE, 0xFF});
-    GFXStream::MemoryInputStream stream(file.data(), file.size());
-    const auto image = ReadTGA(stream, nullptr, nullptr);
-    EXPECT_EQ(PixelBytes(*image), (Bytes{1, 2, 3}));
-    EXPECT_EQ(stream.Remaining(), 2u);  // what follows the pixels is left unread
+TEST(ReadTGA, ColourMapThatIsNotDecodedLeavesNoPaletteAndThePixelsUnread) {
+    const Bytes footer = Concat(Bytes(8), Bytes{'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I', 'O', 'N',
+                                                '-', 'X', 'F', 'I', 'L', 'E', '.', 0});
+    struct Case {
+        const char* name;
+        Bytes file, pixels;
+        std::uint16_t width;
+        std::uint8_t depth;
+    };
+    for (const Case& c : {
+             // Color Map Type 0 with stale fields: nothing read as a colour map.
+             Case{
+                 "stale",
+                 Concat(Concat(TgaHeader(2, 2, 1, 24, 0, 0, 0, 2, 24), {1, 2, 3, 4, 5, 6}), footer),
+                 {1, 2, 3, 4, 5, 6},
+                 2,
+                 24},
+             // Undecodable entries are skipped; the 8-bit picture stays true-colour.
+             Case{"undecodable",
+                  Concat(TgaHeader(2, 1, 1, 8, 0, 1, 0, 3, 8), {9, 9, 9, 7, 0xEE}),
+                  {7},
+                  1,
+                  8},
+         }) {
+        GFXStream::MemoryInputStream stream(c.file.data(), c.file.size());
+        const auto image = ReadTGA(stream, nullptr, nullptr);
+        EXPECT_EQ(PixelBytes(*image), c.pixels) << c.name;
+        EXPECT_EQ(image->paletteSize, 0) << c.name;
+        EXPECT_GT(stream.Remaining(), 0u) << c.name;  // what follows the pixels is left unread
+        MemoryOutputStream out;
+        WriteTGA(out, *image, false);
+        EXPECT_EQ(out.bytes, Concat(TgaHeader(2, c.width, 1, c.depth), c.pixels)) << c.name;
+    }
+}
+
+// Packets across rows: raw 4, run 4, raw 4 over a 3 x 4 picture, so that
+// each packet carries on into the next stored row.
+TEST(ReadTGA, PacketsAcrossRowsConvertToTheNormalFormInEveryOrientationAndDepth) {
+    for (const int bits : {8, 16, 24, 32}) {
+        for (const int orientation : {0x00, 0x10, 0x20, 0x30}) {
+            const auto depth = static_cast<std::uint8_t>(bits);
+            const auto descriptor = static_cast<std::uint8_t>(orientation);
+            const std::size_t b = depth / 8u;
+            std::vector<Bytes> stored(12);  // pixels in file order
+            for (std::size_t i = 0; i < 12; ++i) {
+                for (std::size_t k = 0; k < b; ++k) {
+                    stored[i].push_back(
+                        static_cast<std::uint8_t>((i < 4 || i > 7 ? i : 4) * 16 + k));
+                }
+            }
+            Bytes file = TgaHeader(10, 3, 4, depth, descriptor);
+            for (std::size_t i = 0; i < 12; ++i) {
+                if (i % 4 == 0) {
+                    file.push_back(i == 4 ? 0x83 : 0x03);
+                }
+                if (i <= 4 || i > 7) {
+                    file = Concat(file, stored[i]);
+                }
+            }
+
+            std::vector<Bytes> rows(4);  // bottom-up, left to right
+            for (std::size_t i = 0; i < 12; ++i) {
+                const std::size_t r = (descriptor & 0x20) ? 3 - i / 3 : i / 3;
+                const std::size_t x = (descriptor & 0x10) ? 2 - i % 3 : i % 3;
+                rows[r].resize(3 * b);
+                std::copy(stored[i].begin(), stored[i].end(), rows[r].begin() + long(x * b));
+            }
+            Bytes normal = TgaHeader(2, 3, 4, depth);
+            for (const Bytes& row : rows) {
+                normal = Concat(normal, row);
+            }
+
+            MemoryOutputStream out;
+            WriteTGA(out, *Decode(file), false);
+            EXPECT_EQ(out.bytes, normal) << int(depth) << " bits, descriptor " << int(descriptor);
+        }
+    }
+    // A narrow picture whose runs span many rows needs one packet per 128
+    // pixels, not one per row.
+    const auto narrow = Decode(Concat(TgaHeader(11, 1, 200, 8), {0xFF, 1, 0xC7, 2}));
+    EXPECT_EQ(PixelBytes(*narrow), Concat(Bytes(128, 1), Bytes(72, 2)));
+}
+
+TEST(ReadTGA, ScanlineAloneRefusesAPacketThatCrossesItsRow) {
+    std::uint8_t headerBytes[TGAHeader::kSize];
+    const Bytes stored = TgaHeader(11, 2, 2, 8);
+    std::copy(stored.begin(), stored.end(), headerBytes);
+    const TGAHeader header = TGAHeader::Decode(headerBytes);
+    const Bytes data = {0x01, 1, 2, 0x82, 3};
+    GFXStream::MemoryInputStream in(data.data(), data.size());
+    std::uint8_t row[3] = {0, 0, 0xAA};
+    ReadScanline(row, in, header);
+    EXPECT_EQ(Bytes(row, row + 3), (Bytes{1, 2, 0xAA}));
+    EXPECT_EQ(MessageOf([&] { ReadScanline(row, in, header); }), kPacketCrossesRowText);
+    EXPECT_EQ(row[2], 0xAA);  // nothing past the row
 }
 
 TEST(ReadTGA, CallbackSeesImageFirstThenEachStoredRowInFileOrder) {
@@ -147,13 +241,14 @@ TEST(ReadTGA, CallbackSeesImageFirstThenEachStoredRowInFileOrder) {
                 std::memcmp(s.image->Row(static_cast<std::uint32_t>(row)), data, 2) == 0;
         }
     };
-    const Bytes file = Concat(TgaHeader(11, 2, 3, 8, 0x30), {0x81, 1, 0x01, 2, 3, 0x81, 4});
+    // A run carried from the first stored row into the second.
+    const Bytes file = Concat(TgaHeader(11, 2, 3, 8, 0x30), {0x82, 1, 0x02, 2, 3, 4});
     GFXStream::MemoryInputStream in(file.data(), file.size());
     const auto image = ReadTGA(in, callback, &seen);
     EXPECT_EQ(seen.rows, (std::vector<std::int32_t>{-1, 2, 1, 0}));
     EXPECT_EQ(seen.image, image.get());
     EXPECT_TRUE(seen.rowsMatched);
-    EXPECT_EQ(PixelBytes(*image), (Bytes{4, 4, 3, 2, 1, 1}));
+    EXPECT_EQ(PixelBytes(*image), (Bytes{4, 3, 2, 1, 1, 1}));
 
     seen = {};
     const Bytes none = TgaHeader(2, 5, 0, 24);

@@ -61,3 +61,30 @@ TEST(TGAHeader, DecodesColourMapEntries) {
         EXPECT_EQ(h.ColourMapEntryBytes(), bytes) << size;
     }
 }
+
+TEST(TGAHeader, ColourMapOfDecidesTheRegionAndWhetherItBecomesThePalette) {
+    struct Case {
+        std::uint8_t type, mapType;
+        std::uint16_t length;
+        std::uint8_t entrySize;
+        std::uint64_t regionBytes;
+        bool decoded;
+    };
+    for (const Case c : {Case{2, 0, 2, 24, 0, false},     // stale fields: no region
+                         Case{1, 0, 2, 24, 0, false},     // likewise: class 1 without a map
+                         Case{2, 1, 2, 24, 6, true},      //
+                         Case{9, 1, 3, 15, 6, true},      //
+                         Case{2, 1, 3, 8, 3, false},      // undecodable: skipped
+                         Case{10, 1, 2, 12, 4, false},    // partial bytes count whole
+                         Case{3, 1, 2, 32, 8, false},     // greyscale keeps its ramp
+                         Case{2, 1, 0, 24, 0, false}}) {  // no entries
+        TGAHeader h;
+        h.imageType = c.type;
+        h.colorMapType = c.mapType;
+        h.colorMapLength = c.length;
+        h.colorMapEntrySize = c.entrySize;
+        const ColourMapLayout layout = ColourMapOf(h);
+        EXPECT_EQ(layout.regionBytes, c.regionBytes) << int(c.type) << "/" << int(c.entrySize);
+        EXPECT_EQ(layout.decoded, c.decoded) << int(c.type) << "/" << int(c.entrySize);
+    }
+}

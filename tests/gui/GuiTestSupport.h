@@ -1,61 +1,34 @@
-// Helpers of the dialog tests: a private temporary folder, small TGA files
-// and a wait for the batch thread.
+// Helpers of the dialog tests: the shared temporary folder with Qt paths,
+// small TGA files and a wait for the batch thread.
 #pragma once
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QString>
 
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-using Bytes = std::vector<std::uint8_t>;
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 // Readable failure messages for Qt's strings.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 
-// A folder of its own under the system's temporary folder, removed with
-// everything in it when the test ends.
-class GuiTempDir {
+// The shared temporary folder with paths as the dialog takes them.
+class GuiTempDir : public TempDir {
   public:
-    GuiTempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tessary-gui-XXXXXX");
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~GuiTempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    QString Q() const { return QString::fromStdString(path_.string()); }
+    std::filesystem::path operator/(const std::string& name) const { return path() / name; }
+    QString Q() const { return QString::fromStdString(Path()); }
     QString Q(const std::string& name) const {
-        return QString::fromStdString((path_ / name).string());
+        return QString::fromStdString((path() / name).string());
     }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
 };
-
-inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-inline Bytes ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // A 2 x 2 true-colour image, 24 bits per pixel, stored top-down.
 inline Bytes TopDownTga() {

@@ -111,8 +111,7 @@ TEST(FaultInjection, FullFileSystem) {
     Batch batch;
     // A mount namespace of this test process only, so that the mount is
     // private and goes away with the process even if the test dies.
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (!EnterPrivateMountNamespace() ||
         ::mount("tmpfs", batch.dst.c_str(), "tmpfs", 0, "size=256k") != 0) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
     }

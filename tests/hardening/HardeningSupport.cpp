@@ -12,8 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -68,54 +66,6 @@ void EncodeRow(Bytes& out, const std::uint8_t* row, std::size_t width, std::size
 
 }  // namespace
 
-ScratchDir::ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "tessary-hardening-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-    ::chmod(path_.c_str(), 0755);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    // A test may have taken write permission away from a folder.
-    for (fs::recursive_directory_iterator it(path_, ignored), end; !ignored && it != end;
-         it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            ::chmod(it->path().c_str(), 0755);
-        }
-    }
-    fs::remove_all(path_, ignored);
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
-std::optional<Bytes> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> Listing(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> TemporaryFiles(const std::string& folder) {
     std::vector<std::string> found;
     for (const std::string& name : Listing(folder)) {
@@ -168,11 +118,18 @@ Bytes MakeTga(const TgaSpec& spec) {
                 row[x * bpp + b] = repeat ? row[(x - 1) * bpp + b] : value;
             }
         }
-        if (rle) {
+        if (rle && !spec.packetsCrossRows) {
             EncodeRow(out, row.data(), spec.width, bpp);
         } else {
             out.insert(out.end(), row.begin(), row.end());
         }
+    }
+    if (rle && spec.packetsCrossRows) {
+        // The stored rows as one run of pixels, encoded as a whole.
+        const std::size_t pixelBytes = std::size_t{spec.width} * spec.height * bpp;
+        const Bytes pixels(out.end() - long(pixelBytes), out.end());
+        out.resize(out.size() - pixelBytes);
+        EncodeRow(out, pixels.data(), std::size_t{spec.width} * spec.height, bpp);
     }
     return out;
 }
@@ -215,6 +172,18 @@ std::vector<std::pair<std::string, Bytes>> GeneratedFiles() {
     wide.width = 300;
     wide.height = 2;
     files.emplace_back("type10-24bit-wide", MakeTga(wide));
+    // Narrow rows, with packets that carry on from one row into the next.
+    TgaSpec across;
+    across.imageType = 11;
+    across.depth = 8;
+    across.width = 3;
+    across.height = 40;
+    across.packetsCrossRows = true;
+    files.emplace_back("type11-8bit-packets-across-rows", MakeTga(across));
+    across.imageType = 10;
+    across.depth = 32;
+    across.descriptor = 0x30;
+    files.emplace_back("type10-32bit-packets-across-rows-top-right", MakeTga(across));
     return files;
 }
 
@@ -229,7 +198,7 @@ Bytes NormalForm(const Bytes& file) {
 std::vector<std::string> CorpusSample(std::size_t count) {
     std::vector<std::string> all;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(TESSARY_CORPUS_DIR, error), end; !error && it != end;
+    for (fs::recursive_directory_iterator it(CorpusDir(), error), end; !error && it != end;
          it.increment(error)) {
         std::string extension = it->path().extension().string();
         std::transform(extension.begin(), extension.end(), extension.begin(),

@@ -1,6 +1,6 @@
-// Shared pieces of the hardening tests: a private temporary folder, whole
-// files, generated TGA files of every variant, the public corpus, and
-// tessary-cli run as a child process with the system's limits set on it.
+// Shared pieces of the hardening tests: generated TGA files of every
+// variant, a sample of the public corpus, and tessary-cli run as a child
+// process with the system's limits set on it.
 #pragma once
 
 #include <sys/types.h>
@@ -11,28 +11,19 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
+#include "support/Corpus.h"
+#include "support/Files.h"
+#include "support/MountNamespace.h"
+#include "support/TempDir.h"
 
-// A folder of its own under the system's temporary folder, world-readable
-// so that an unprivileged child can reach what the test puts there; removed
-// with everything in it when the object goes.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+// The shared temporary folder: world-readable, so that an unprivileged
+// child can reach what the test puts there.
+using ScratchDir = TempDir;
 
-  private:
-    std::string path_;
-};
-
-void WriteBytes(const std::string& path, const Bytes& bytes);
-std::optional<Bytes> ReadBytes(const std::string& path);  // nothing when missing
 // Names in a folder, sorted, "." and ".." left out; raw bytes, not decoded.
-std::vector<std::string> Listing(const std::string& folder);
+inline std::vector<std::string> Listing(const std::string& folder) {
+    return ListFolder(folder);
+}
 // Names that look like the batch's temporary files: ".<name>.tessary-*.tmp".
 std::vector<std::string> TemporaryFiles(const std::string& folder);
 
@@ -46,9 +37,10 @@ struct TgaSpec {
     std::uint16_t mapLength = 0;  // colour-mapped files: entries of mapEntryBits
     std::uint8_t mapEntryBits = 24;
     std::uint32_t seed = 1;
+    bool packetsCrossRows = false;  // run-length packets over the whole picture
 };
 // A well-formed file; run-length files mix runs and raw packets, none
-// crossing a row, and nothing follows the last pixel.
+// crossing a row unless asked, and nothing follows the last pixel.
 Bytes MakeTga(const TgaSpec& spec);
 // Generated files of every class, depth, orientation and encoding.
 std::vector<std::pair<std::string, Bytes>> GeneratedFiles();

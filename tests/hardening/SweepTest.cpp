@@ -88,6 +88,13 @@ std::size_t PixelDataOffset(const Bytes& file) {
     return std::min(offset, file.size());
 }
 
+// The sweeps below take what they find of the corpus; this test says when
+// they found none.
+TEST(Sweep, CorpusSampleIsRead) {
+    SKIP_WITHOUT_CORPUS();
+    EXPECT_EQ(CorpusSample(36).size(), 36u);
+}
+
 TEST(Sweep, EveryTruncationDecodesOrFailsCleanly) {
     const std::vector<Input> inputs = Inputs();
     ASSERT_GE(inputs.size(), 40u);

@@ -1,113 +1,37 @@
-// Helpers of the Windows tests: a private temporary folder, whole-file
-// reading and writing through the Win32 calls, and a small TGA file.
+// Helpers of the Windows tests: the shared temporary folder and files under
+// the names these tests use, and small TGA files.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
+#include "support/Files.h"
+#include "support/TempDir.h"
 
-// A folder of its own under the system's temporary folder, removed with
-// everything in it when the test ends. Paths use backslashes, as the
-// system's pickers give them.
-class TempFolder {
+// The shared temporary folder; its paths use backslashes, as the system's
+// pickers give them.
+class TempFolder : public TempDir {
   public:
-    TempFolder() {
-        static std::atomic<unsigned> counter{0};
-        char base[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, base);
-        path_ = std::string(base) + "tessary-win32-" + std::to_string(::GetCurrentProcessId()) +
-                "-" + std::to_string(counter.fetch_add(1));
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
-    ~TempFolder() { Remove(path_); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-
-    // The names in the folder, "." and ".." left out.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        const HANDLE search = ::FindFirstFileA((path_ + "\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) {
-            return names;
-        }
-        do {
-            const std::string name = found.cFileName;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-        return names;
-    }
-
-  private:
-    static void Remove(const std::string& folder) {
-        WIN32_FIND_DATAA found;
-        const HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..") {
-                    continue;
-                }
-                const std::string path = folder + "\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    Remove(path);
-                } else {
-                    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    ::DeleteFileA(path.c_str());
-                }
-            } while (::FindNextFileA(search, &found));
-            ::FindClose(search);
-        }
-        ::RemoveDirectoryA(folder.c_str());
-    }
-
-    std::string path_;
+    std::vector<std::string> Entries() const { return ListFolder(path()); }
 };
 
 inline bool WriteWholeFile(const std::string& path, const Bytes& content) {
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    try {
+        WriteBytes(path, content);
+        return true;
+    } catch (const std::exception&) {
         return false;
     }
-    DWORD written = 0;
-    const bool ok =
-        content.empty() ||
-        (::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-         written == content.size());
-    ::CloseHandle(file);
-    return ok;
 }
-
+// Empty when missing.
 inline Bytes ReadWholeFile(const std::string& path) {
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    Bytes content;
-    if (file == INVALID_HANDLE_VALUE) {
-        return content;
-    }
-    std::uint8_t buffer[65536];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        content.insert(content.end(), buffer, buffer + got);
-    }
-    ::CloseHandle(file);
-    return content;
+    return ReadBytes(path).value_or(Bytes{});
 }
-
 inline bool Exists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return FileExists(path);
 }
 
 // A 2 x 2 true-colour image stored top-down (Image Descriptor 0x20), with
