@@ -29,15 +29,19 @@ void GroupedCommit::Record(FileResult result) {
     if (failure) {
         return;  // Finish raises it
     }
+    if (!result.finished.Pending()) {
+        result.finished.Release();  // a new name, in place already
+    }
     if (result.finished.Empty() && waiting.empty()) {
         RecordResult(result, log, summary);
         return;
     }
     const bool first = group.Empty();
-    if (!result.finished.Empty()) {
+    const bool inGroup = !result.finished.Empty();
+    if (inGroup) {
         group.Add(std::move(result.finished));
     }
-    waiting.push_back(std::move(result));
+    waiting.push_back({std::move(result), inGroup});
     if (group.Due()) {
         Commit();
     } else if (first) {
@@ -64,10 +68,10 @@ void GroupedCommit::Finish() {
 void GroupedCommit::Commit() {
     const std::vector<const char*> failures = group.Commit();
     std::size_t next = 0;
-    std::vector<FileResult> reported = std::move(waiting);
+    std::vector<Waiting> reported = std::move(waiting);
     waiting.clear();
-    for (FileResult& result : reported) {
-        if (result.outcome == FileOutcome::Converted) {
+    for (auto& [result, inGroup] : reported) {
+        if (inGroup) {
             const char* const failed = failures[next++];
             if (failed != nullptr) {
                 result.log.resize(result.doneAt);

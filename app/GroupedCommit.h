@@ -47,7 +47,11 @@ class GroupedCommit {
     LogSink& log;
     ConvertSummary& summary;
     GFXStream::ReplacementGroup group;
-    std::vector<FileResult> waiting;
+    struct Waiting {
+        FileResult result;
+        bool inGroup = false;
+    };
+    std::vector<Waiting> waiting;
     std::mutex lock;
     std::condition_variable changed;
     bool ending = false;

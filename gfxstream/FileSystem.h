@@ -69,13 +69,15 @@ struct Replacement {
 bool CreateReplacement(const char* target, Replacement& replacement);
 
 // The file is complete: gives it what the old file had, then, unless it
-// waits for a group, forces it to disk and moves it into place.
+// waits for a group, moves it into place (first forcing it to disk when it
+// replaces an existing file).
 bool FinishReplacement(Replacement& replacement);
 
 // The steps of committing finished replacements together: one flush of
 // every file system they are on (each file on its own where the system has
-// no such flush, or when there is only one), then each put in place, then each touched folder
-// flushed once. `ok` holds one flag per replacement; steps skip the ones that failed.
+// no such flush, or when there is only one), then each put in place, then
+// each folder where an existing file was replaced flushed once. `ok` holds
+// one flag per replacement; steps skip the ones that failed.
 void SyncReplacements(const std::vector<Replacement*>& replacements, std::vector<bool>& ok);
 bool PutInPlace(Replacement& replacement);
 void SyncFolders(const std::vector<Replacement*>& replacements);

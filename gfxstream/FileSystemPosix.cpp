@@ -187,7 +187,13 @@ int CreateAnonymous(int folder, mode_t mode) {
         errno = EOPNOTSUPP;
         return -1;
     }
-    return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    const int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd >= 0) {
+        // Locked like a named one, for the moment it is linked in to be
+        // renamed.
+        ::flock(fd, LOCK_EX);
+    }
+    return fd;
 }
 
 bool NoAnonymousFiles(int error) {
@@ -435,7 +441,10 @@ bool CreateReplacement(const char* target, Replacement& replacement) {
     }
     replacement.file = fd;
     replacement.replacesExisting = exists;
-    replacement.waitsForGroup = replacement.anonymous;
+    // Only an existing file needs its replacement on disk before the
+    // rename: a crash can otherwise cost nothing that existed, and forcing
+    // every new file to disk made a batch into an empty folder wait.
+    replacement.waitsForGroup = replacement.anonymous && exists;
     return true;
 }
 
@@ -453,7 +462,7 @@ bool FinishReplacement(Replacement& replacement) {
     }
     // A named file is visible until it is renamed: it is put in place at
     // once, so a run that dies leaves at most one per file being written.
-    return SyncFile(replacement.file) && PutInPlace(replacement);
+    return (!replacement.replacesExisting || SyncFile(replacement.file)) && PutInPlace(replacement);
 }
 
 void SyncReplacements(const std::vector<Replacement*>& replacements, std::vector<bool>& ok) {
@@ -520,7 +529,8 @@ void SyncFolders(const std::vector<Replacement*>& replacements) {
     std::vector<std::pair<dev_t, ino_t>> done;
     for (Replacement* replacement : replacements) {
         struct stat info {};
-        if (replacement->folder < 0 || ::fstat(replacement->folder, &info) != 0) {
+        if (!replacement->replacesExisting || replacement->folder < 0 ||
+            ::fstat(replacement->folder, &info) != 0) {
             continue;
         }
         bool seen = false;

@@ -31,9 +31,23 @@ class FinishedReplacement {
     ~FinishedReplacement();
 
     bool Empty() const { return !held; }
+    // Whether committing it is still to be done: a new name is in place
+    // already, while an existing file's replacement waits for its flush
+    // (or, put in place at once, for its folder's flush).
+    bool Pending() const {
+#ifdef _WIN32
+        return held && replacement.waitsForGroup;
+#else
+        return held && (replacement.waitsForGroup || replacement.replacesExisting);
+#endif
+    }
     // What the old file had that the new one could not keep; empty when all.
-    const std::string& NotKept() const { return replacement.notKept; }
-    FileSystem::Replacement& Get() { return replacement; }
+    const std::string& NotKept() const {
+        return replacement.notKept;
+    }
+    FileSystem::Replacement& Get() {
+        return replacement;
+    }
     void Release() noexcept;
 
   private:
