@@ -1,5 +1,6 @@
 #include "app/CheckNormalForm.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -7,11 +8,12 @@
 #include <new>
 
 #include "app/AppendLog.h"
+#include "app/ComparingOutputStream.h"
 #include "app/ConvertOneFile.h"
+#include "app/ShownName.h"
+#include "app/SystemReason.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
-#include "gfxstream/MemoryInputStream.h"
-#include "gfxstream/MemoryOutputStream.h"
 #include "gfxstream/OutputStream.h"
 #include "image/ReadTGA.h"
 #include "image/RunLengthRows.h"
@@ -28,33 +30,17 @@ std::string Format(const char* format, unsigned long long value) {
     return text;
 }
 
-// Whether a run-length packet carries on from one stored row into the next,
-// which many tools cannot read. The file has already been read whole.
-bool PacketsCrossRows(const TGAHeader& header, const std::uint8_t* fileBytes,
-                      std::uint64_t fileSize) {
-    GFXStream::MemoryInputStream pixels(fileBytes, static_cast<std::size_t>(fileSize));
-    pixels.Skip(static_cast<std::uint32_t>(TGAHeader::kSize + header.idLength +
-                                           ColourMapOf(header).regionBytes));
-    std::vector<std::uint8_t> row(std::size_t{header.width} * header.BytesPerPixel());
-    PacketCarry carry;
-    for (std::uint32_t y = 0; y < header.height; ++y) {
-        ReadRunLengthRow(row.data(), pixels, header.width, header.BytesPerPixel(), carry);
-        if (carry.left != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // What the header and the bytes after the pixels say about the ways the file
 // differs from its rewritten form.
+// `lastBytes` are the file's last 18 bytes when it has at least that many
+// after the pixels.
 std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
-                                    const std::uint8_t* fileBytes, std::uint64_t fileSize,
-                                    std::uint64_t pixelEnd) {
+                                    bool packetsCrossRows, const std::uint8_t* lastBytes,
+                                    std::uint64_t fileSize, std::uint64_t pixelEnd) {
     std::vector<std::string> reasons;
     if (header.IsRunLength()) {
         reasons.emplace_back("run-length");
-        if (PacketsCrossRows(header, fileBytes, fileSize)) {
+        if (packetsCrossRows) {
             reasons.emplace_back("run-length packets cross rows");
         }
     }
@@ -89,8 +75,8 @@ std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
     if (fileSize > pixelEnd) {
         const std::uint64_t extra = fileSize - pixelEnd;
         const std::size_t signatureSize = sizeof kFooterSignature;
-        if (extra >= 26 && std::memcmp(fileBytes + fileSize - signatureSize, kFooterSignature,
-                                       signatureSize) == 0) {
+        if (extra >= 26 && lastBytes != nullptr &&
+            std::memcmp(lastBytes, kFooterSignature, signatureSize) == 0) {
             reasons.emplace_back("footer");
         } else {
             reasons.push_back(Format("%llu bytes after the pixels", extra));
@@ -103,40 +89,80 @@ const char* MessageOf(const GFXStream::Exception& caught) {
     return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
 }
 
+// Moves the stream `n` bytes on or back, 32 bits at a time.
+void SkipForward(GFXStream::InputStream& stream, std::uint64_t n) {
+    while (n > 0) {
+        const auto part = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, 0x7FFFFFFF));
+        if (stream.Skip(part) != part) {
+            return;
+        }
+        n -= part;
+    }
+}
+
+void Rewind(GFXStream::MappedFileInputStream& stream) {
+    while (stream.Offset() > 0) {
+        stream.SkipBack(
+            0, static_cast<std::uint32_t>(std::min<std::uint64_t>(stream.Offset(), 0x7FFFFFFF)));
+    }
+}
+
+// Whether a run-length packet carries on from one stored row into the next,
+// which many tools cannot read. ReadTGA has already accepted the file, so
+// every packet it holds can be walked again.
+bool PacketsCrossRows(const TGAHeader& header, GFXStream::MappedFileInputStream& file) {
+    Rewind(file);
+    SkipForward(
+        file, std::uint64_t{TGAHeader::kSize} + header.idLength + ColourMapOf(header).regionBytes);
+    std::vector<std::uint8_t> row(std::size_t{header.width} * header.BytesPerPixel());
+    PacketCarry carry;
+    for (std::uint32_t y = 0; y < header.height; ++y) {
+        ReadRunLengthRow(row.data(), file, header.width, header.BytesPerPixel(), carry);
+        if (carry.left != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 CheckResult Check(const char* path) {
     CheckResult result;
     GFXStream::MappedFileInputStream file;
+    ClearSystemError();
     if (!file.Open(path)) {
+        const std::string reason = WhyNotOpened(path, LastSystemError(), true);
         result.error = kUnableToOpenText;
+        if (!reason.empty()) {
+            result.error += " (" + reason + ")";
+        }
         return result;
     }
-    // The bytes are compared with the rewritten form, so the file is copied
-    // into memory once and read from there.
+    // Everything is read from the mapping: the header, the image, the bytes
+    // after it and, once more, the whole file to compare it with what the
+    // writer makes of the image. No copy of the file is held.
     const std::uint64_t fileSize = file.Size();
-    std::vector<std::uint8_t> fileBytes(static_cast<std::size_t>(fileSize));
-    const auto copied = fileSize > 0xFFFFFFFFu
-                            ? 0
-                            : file.Read(fileBytes.data(), static_cast<std::uint32_t>(fileSize));
-    file.Close();
-    if (copied != fileSize) {
-        result.error = kUnableToOpenText;
-        return result;
+    std::uint8_t headerBytes[TGAHeader::kSize] = {};
+    file.SkipBack(0, file.Read(headerBytes, TGAHeader::kSize));
+    const std::unique_ptr<Image> image = ReadTGA(file, nullptr, nullptr);
+    const std::uint64_t pixelEnd = file.Offset();
+    std::uint8_t lastBytes[sizeof kFooterSignature] = {};
+    const bool hasLastBytes = fileSize - pixelEnd >= sizeof lastBytes;
+    if (hasLastBytes) {
+        SkipForward(file, fileSize - pixelEnd - sizeof lastBytes);
+        file.Read(lastBytes, sizeof lastBytes);
     }
-
-    GFXStream::MemoryInputStream input(fileBytes.data(), fileBytes.size());
-    const std::unique_ptr<Image> image = ReadTGA(input, nullptr, nullptr);
-    const std::uint64_t pixelEnd = input.Offset();
-    GFXStream::MemoryOutputStream rewritten;
+    Rewind(file);
+    ComparingOutputStream rewritten(file);
     WriteTGA(rewritten, *image, false);
 
-    if (rewritten.bytes == fileBytes) {
+    if (rewritten.SameAsOriginal()) {
         result.outcome = CheckOutcome::Normal;
         return result;
     }
-    std::uint8_t headerBytes[TGAHeader::kSize];
-    std::memcpy(headerBytes, fileBytes.data(), TGAHeader::kSize);  // ReadTGA read at least this
-    const TGAHeader header = TGAHeader::Decode(headerBytes);
-    result.reasons = ReasonsFor(header, *image, fileBytes.data(), fileSize, pixelEnd);
+    const TGAHeader header = TGAHeader::Decode(headerBytes);  // ReadTGA read at least this
+    result.reasons =
+        ReasonsFor(header, *image, header.IsRunLength() && PacketsCrossRows(header, file),
+                   hasLastBytes ? lastBytes : nullptr, fileSize, pixelEnd);
     if (result.reasons.empty()) {
         result.reasons.emplace_back("header fields");
     }
@@ -165,7 +191,7 @@ CheckResult CheckNormalForm(const char* path) noexcept {
 }
 
 std::string FormatCheckLine(const std::string& name, const CheckResult& result) {
-    std::string line = name;
+    std::string line = ShownName(name);
     switch (result.outcome) {
         case CheckOutcome::Normal:
             line += ": normal form\n";
@@ -179,7 +205,7 @@ std::string FormatCheckLine(const std::string& name, const CheckResult& result) 
             line += "\n";
             break;
         case CheckOutcome::Failed:
-            line += result.error == kUnableToOpenText ? ": " : ": Error: ";
+            line += result.error.rfind(kUnableToOpenText, 0) == 0 ? ": " : ": Error: ";
             line += result.error;
             line += "\n";
             break;

@@ -1,15 +1,18 @@
 #include "app/ConvertOneFile.h"
 
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
-#include <string_view>
+#include <system_error>
 
 #include "app/AppendLog.h"
-#include "app/FileList.h"
+#include "app/ShownName.h"
+#include "app/SystemReason.h"
 #include "gfxstream/Exception.h"
 #include "image/ReadTGA.h"
+#include "image/TGAHeader.h"
 #include "image/WriteTGA.h"
 
 namespace {
@@ -18,86 +21,136 @@ const char* MessageOf(const GFXStream::Exception& caught) {
     return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
 }
 
-// A name as the log shows it: control characters (a line break or a tab in
-// a file name, say) become '?', so that every file keeps one line of its own
-// and no name can move the terminal's cursor. Other bytes pass unchanged.
-std::string Printable(std::string_view text) {
-    std::string shown(text);
-    for (char& c : shown) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
-        }
-    }
-    return shown;
+// " (reason)", or nothing when there is no reason to give.
+std::string InParentheses(const std::string& reason) {
+    return reason.empty() ? std::string() : " (" + reason + ")";
 }
 
-}  // namespace
+// Anything at the path counts, a dangling link included.
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
 
-FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInputStream& input,
-                          GFXStream::FileOutputStream& output) noexcept {
-    FileResult result;
+// The alpha-bit count the source's Image Descriptor declares, read from its
+// header without moving the stream.
+std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
+    std::uint8_t header[TGAHeader::kSize];
+    const std::uint32_t read = input.Read(header, TGAHeader::kSize);
+    input.SkipBack(0, read);
+    return read == TGAHeader::kSize ? static_cast<std::uint8_t>(header[17] & 0x0F) : 0;
+}
+
+// Creates the destination's folders when asked, then writes the image and
+// puts it in place. `writing` tells the caller's handler that a failure is
+// the system's to explain.
+void Write(const BatchJob& job, const Image& image, std::uint8_t alphaBits,
+           const ConvertOptions& options, GFXStream::FileOutputStream& output, FileResult& result,
+           bool& writing) {
     std::string& log = result.log;
-    AppendLog(log, "%s", Printable(job.name).c_str());
+    const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
+    if (options.createFolders && !folder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error) {
+            AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
+                      InParentheses(error.message()).c_str());
+            return;
+        }
+    }
+    ClearSystemError();
+    if (!output.OpenReplacement(job.destination.c_str())) {
+        const int error = LastSystemError();
+        const std::string why = output.FailureText() != nullptr
+                                    ? output.FailureText()
+                                    : WhyNotOpened(job.destination.c_str(), error, false);
+        AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText, InParentheses(why).c_str());
+        return;
+    }
+    writing = true;
+    ClearSystemError();
+    WriteTGA(output, image, options.rle, alphaBits);
+    result.finished = output.Finish();
+    result.outcome = FileOutcome::Converted;
+    result.doneAt = log.size();
+    AppendLog(log, "Done");
+    if (!result.finished.NotKept().empty()) {
+        AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
+    }
+    AppendLog(log, TESSARY_LOG_EOL);
+}
 
-    if (!input.Open(job.sourcePath.c_str())) {
-        AppendLog(log, ": %s%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
-                  input.FailureText() != nullptr ? ": " : "",
-                  input.FailureText() != nullptr ? input.FailureText() : "");
-        return result;
+void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
+             GFXStream::MappedFileInputStream& input, GFXStream::FileOutputStream& output,
+             FileResult& result) {
+    std::string& log = result.log;
+    log = ShownName(job.shownName);
+    const std::string arrow = "->" + ShownName(job.destination) + "...";
+
+    if (options.noClobber && !destinationTaken && Exists(job.destination)) {
+        AppendLog(log, "%s%s" TESSARY_LOG_EOL, arrow.c_str(), kSkippedExistingText);
+        result.outcome = FileOutcome::Skipped;
+        return;
+    }
+
+    ClearSystemError();
+    if (!input.Open(job.source.c_str())) {
+        const int error = LastSystemError();
+        AppendLog(log, ": %s%s" TESSARY_LOG_EOL, kUnableToOpenText,
+                  InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
+        return;
     }
 
     // Whether the image had been read decides the wording of an allocation
-    // failure: only the reader allocates anything large.
+    // failure: only the reader allocates anything large. Only a failure
+    // while writing is the system's to explain.
     bool imageRead = false;
+    bool writing = false;
     try {
+        const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
         std::unique_ptr<Image> image = ReadTGA(input, nullptr, nullptr);
         imageRead = true;
         // Released before the output exists, so that a destination equal to
         // the source can be replaced.
         input.Close();
-        const std::string destination = JoinPath(job.destinationFolder, job.name);
-        AppendLog(log, "->%s...", Printable(destination).c_str());
-        if (job.destinationTaken) {
+        log += arrow;
+        if (destinationTaken) {
             AppendLog(log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
-        } else if (!output.OpenReplacement(destination.c_str())) {
-            if (output.FailureText() != nullptr) {
-                AppendLog(log, "Error: %s" TESSARY_LOG_EOL, output.FailureText());
-            } else {
-                AppendLog(log, "%s" TESSARY_LOG_EOL, kUnableToOpenText);
-            }
-        } else {
-            WriteTGA(output, *image, rle);
-            result.finished = output.Finish();
-            result.doneAt = log.size();
-            AppendLog(log, "Done");
-            if (!result.finished.NotKept().empty()) {
-                AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
-            }
-            AppendLog(log, TESSARY_LOG_EOL);
+        } else if (options.dryRun) {
+            AppendLog(log, "%s" TESSARY_LOG_EOL,
+                      Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
+        } else {
+            Write(job, *image, alphaBits, options, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
-        AppendLog(log, "Error: %s" TESSARY_LOG_EOL, MessageOf(caught));
+        const int error = writing ? LastSystemError() : 0;
+        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL, MessageOf(caught),
+                  InParentheses(SystemErrorText(error)).c_str());
     } catch (const std::bad_alloc&) {
         AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL,
                   imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
     } catch (const std::exception& caught) {
         AppendLog(log, "Error: %s" TESSARY_LOG_EOL, caught.what());
     }
+}
 
+}  // namespace
+
+FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
+                          GFXStream::MappedFileInputStream& input,
+                          GFXStream::FileOutputStream& output) noexcept {
+    FileResult result;
+    try {
+        Convert(job, destinationTaken, options, input, output, result);
+    } catch (...) {
+        // Even the log text could not be built (memory ran out while it
+        // was); the batch's in-order step says so in its place.
+        result.log.clear();
+    }
     // Whatever happened, both streams end closed. A failed output drops its
     // pending bytes and its temporary file instead of flushing them again.
     input.Close();
     output.Discard();
     return result;
-}
-
-void RecordResult(const FileResult& result, LogSink& log, ConvertSummary& summary) {
-    if (result.outcome == FileOutcome::Converted) {
-        ++summary.converted;
-    } else {
-        ++summary.failed;
-    }
-    log.Append(result.log);
 }

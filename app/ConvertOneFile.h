@@ -1,39 +1,34 @@
 // One file's turn of the batch, as a function of its own: it opens, reads,
 // writes and closes, and hands back the log text instead of writing to the
-// log, so that several files could be converted at once and their texts
-// still shown in list order.
+// log, so that several files can be converted at once and their texts still
+// shown in list order.
 #pragma once
 
 #include <string>
 
-#include "app/ConvertFiles.h"
+#include "app/ConvertJobs.h"
 #include "app/LogSink.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 
-struct FileJob {
-    std::string name;               // as logged
-    std::string sourcePath;         // the file to read
-    std::string destinationFolder;  // as logged and as written into
-    bool destinationTaken = false;  // an earlier file of the run has this destination
-};
-
-enum class FileOutcome { Converted, Failed };
-
 struct FileResult {
-    std::string log;
+    std::string log;  // empty only when not even the text could be built
     FileOutcome outcome = FileOutcome::Failed;
     // A converted file's new content, complete, waiting to be put in place
-    // with others (see GroupedCommit); `log` from `doneAt` on is "Done".
+    // with others (GroupedCommit); `log` from `doneAt` on says "Done".
     GFXStream::FinishedReplacement finished;
     std::size_t doneAt = 0;
 };
 
+// `destinationTaken`: the plan gave this job's destination to an earlier job
+// of the list, so this one fails rather than replace that output.
 // The streams are the caller's, closed on entry and closed again on return
 // whatever happened; they are passed in so that one pair serves many files.
 // A converted file is left to the caller to put in place (GroupedCommit).
-// Never raises.
-FileResult ConvertOneFile(const FileJob& job, bool rle, GFXStream::MappedFileInputStream& input,
+// Never raises: every failure, running out of memory included, ends as a
+// failed result.
+FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
+                          GFXStream::MappedFileInputStream& input,
                           GFXStream::FileOutputStream& output) noexcept;
 
 // Texts of the failures that the codec does not name itself.
@@ -41,7 +36,8 @@ inline constexpr const char* kUnableToOpenText = "Unable to open file";
 inline constexpr const char* kOutOfMemoryText = "Not enough memory for the image";
 inline constexpr const char* kDestinationTakenText =
     "Another file of this batch was already written to this name";
-
-// Appends a finished file's log text and counts its outcome; the sequential
-// and the parallel batch report through this one place, in list order.
-void RecordResult(const FileResult& result, LogSink& log, ConvertSummary& summary);
+// After "->destination...": a file --no-clobber leaves alone, and the two
+// outcomes of a dry run.
+inline constexpr const char* kSkippedExistingText = "Skipped (File exists)";
+inline constexpr const char* kWouldWriteText = "Would be written";
+inline constexpr const char* kWouldReplaceText = "Would replace the existing file";

@@ -5,7 +5,7 @@
 
 #include "app/AppendLog.h"
 
-GroupedCommit::GroupedCommit(LogSink& sink, ConvertSummary& counts) : log(sink), summary(counts) {
+GroupedCommit::GroupedCommit(Emit emitter) : emit(std::move(emitter)) {
     try {
         watcher = std::thread([this] { Watch(); });
     } catch (const std::system_error&) {
@@ -24,7 +24,7 @@ GroupedCommit::~GroupedCommit() {
     }
 }
 
-void GroupedCommit::Record(FileResult result) {
+void GroupedCommit::Record(std::size_t index, FileResult result) {
     std::lock_guard guard(lock);
     if (failure) {
         return;  // Finish raises it
@@ -33,7 +33,7 @@ void GroupedCommit::Record(FileResult result) {
         result.finished.Release();  // a new name, in place already
     }
     if (result.finished.Empty() && waiting.empty()) {
-        RecordResult(result, log, summary);
+        emit(index, result);
         return;
     }
     const bool first = group.Empty();
@@ -41,7 +41,7 @@ void GroupedCommit::Record(FileResult result) {
     if (inGroup) {
         group.Add(std::move(result.finished));
     }
-    waiting.push_back({std::move(result), inGroup});
+    waiting.push_back({index, std::move(result), inGroup});
     if (group.Due()) {
         Commit();
     } else if (first) {
@@ -49,12 +49,9 @@ void GroupedCommit::Record(FileResult result) {
     }
 }
 
-void GroupedCommit::Progress(const std::function<void(const FileProgress&)>& progress,
-                             const FileProgress& file) {
-    if (progress) {
-        std::lock_guard guard(lock);
-        progress(file);
-    }
+void GroupedCommit::Locked(const std::function<void()>& step) {
+    std::lock_guard guard(lock);
+    step();
 }
 
 void GroupedCommit::Finish() {
@@ -70,16 +67,16 @@ void GroupedCommit::Commit() {
     std::size_t next = 0;
     std::vector<Waiting> reported = std::move(waiting);
     waiting.clear();
-    for (auto& [result, inGroup] : reported) {
-        if (inGroup) {
+    for (Waiting& file : reported) {
+        if (file.inGroup) {
             const char* const failed = failures[next++];
             if (failed != nullptr) {
-                result.log.resize(result.doneAt);
-                AppendLog(result.log, "Error: %s" TESSARY_LOG_EOL, failed);
-                result.outcome = FileOutcome::Failed;
+                file.result.log.resize(file.result.doneAt);
+                AppendLog(file.result.log, "Error: %s" TESSARY_LOG_EOL, failed);
+                file.result.outcome = FileOutcome::Failed;
             }
         }
-        RecordResult(result, log, summary);
+        emit(file.index, file.result);
     }
 }
 

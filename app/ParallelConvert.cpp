@@ -1,7 +1,5 @@
 #include "app/ParallelConvert.h"
 
-#include "app/GroupedCommit.h"
-
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -10,17 +8,20 @@
 
 namespace {
 
-class Batch {
+class Pool {
   public:
-    Batch(const std::vector<FileJob>& jobs, const ConvertOptions& options)
-        : jobs_(jobs), options_(options), slots_(jobs.size()) {}
+    Pool(const BatchRun& run, const std::vector<bool>& destinationTaken)
+        : jobs_(run.jobs),
+          options_(run.options),
+          destinationTaken_(destinationTaken),
+          slots_(run.jobs.size()) {}
 
-    Batch(const Batch&) = delete;
-    Batch& operator=(const Batch&) = delete;
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
 
-    ~Batch() {
+    ~Pool() {
         // Also on the way out of an exception from the log: no worker may
-        // outlive the batch it reads.
+        // outlive the list it reads.
         {
             std::lock_guard lock(mutex_);
             abandoned_ = true;
@@ -43,16 +44,17 @@ class Batch {
         }
     }
 
-    // The result of file `index` once it is done, or false when the batch
-    // stopped before that file was begun.
-    bool Take(std::size_t index, FileResult& result) {
+    // Waits for file `first` and moves into `finished` its result and those
+    // of the files after it that are done too. Answers false when the batch
+    // stopped before file `first` was begun.
+    bool TakeFinished(std::size_t first, std::vector<FileResult>& finished) {
+        finished.clear();
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return slots_[index].done || NoMoreStarts(index); });
-        if (!slots_[index].done) {
-            return false;
+        changed_.wait(lock, [&] { return slots_[first].done || NoMoreStarts(first); });
+        for (std::size_t i = first; i < slots_.size() && slots_[i].done; ++i) {
+            finished.push_back(std::move(slots_[i].result));
         }
-        result = std::move(slots_[index].result);
-        return true;
+        return !finished.empty();
     }
 
   private:
@@ -82,7 +84,8 @@ class Batch {
                 }
                 index = next_++;
             }
-            FileResult result = ConvertOneFile(jobs_[index], options_.rle, input, output);
+            FileResult result =
+                ConvertOneFile(jobs_[index], destinationTaken_[index], options_, input, output);
             {
                 std::lock_guard lock(mutex_);
                 slots_[index].result = std::move(result);
@@ -92,8 +95,9 @@ class Batch {
         }
     }
 
-    const std::vector<FileJob>& jobs_;
+    const std::vector<BatchJob>& jobs_;
     const ConvertOptions& options_;
+    const std::vector<bool>& destinationTaken_;
     std::vector<Slot> slots_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -105,25 +109,22 @@ class Batch {
 
 }  // namespace
 
-ConvertSummary ConvertJobsInParallel(LogSink& log, const std::vector<FileJob>& jobs,
-                                     const ConvertOptions& options) {
-    ConvertSummary summary;
-    if (jobs.empty()) {
-        return summary;
+void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, unsigned threads) {
+    const std::size_t count = run.jobs.size();
+    if (count == 0) {
+        return;
     }
-    GroupedCommit report(log, summary);  // outlives the batch: no worker holds a file
-    Batch batch(jobs, options);
-    batch.Start(
-        static_cast<unsigned>(std::clamp<std::size_t>(options.jobs, std::size_t{1}, jobs.size())));
-    for (std::size_t index = 0; index < jobs.size(); ++index) {
-        FileResult result;
-        if (!batch.Take(index, result)) {
-            summary.stopped = true;
+    Pool pool(run, destinationTaken);
+    pool.Start(static_cast<unsigned>(std::clamp<std::size_t>(threads, std::size_t{1}, count)));
+    std::vector<FileResult> finished;
+    for (std::size_t index = 0; index < count; index += finished.size()) {
+        if (!pool.TakeFinished(index, finished)) {
+            run.summary.stopped = true;
             break;
         }
-        report.Progress(options.progress, FileProgress{index, jobs.size(), jobs[index].name});
-        report.Record(std::move(result));
+        for (std::size_t i = 0; i < finished.size(); ++i) {
+            ReportProgress(run, index + i);
+        }
+        EmitFinished(run, index, finished);
     }
-    report.Finish();
-    return summary;
 }

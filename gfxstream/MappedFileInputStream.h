@@ -2,7 +2,8 @@
 // its bytes straight from the mapped view; nothing is buffered.
 //
 // Open answers false on any failure (missing, unreadable, not a regular
-// file, empty, or not mappable) and releases what it took. Files of any size
+// file, empty, or not mappable) and releases what it took. A FIFO, device or
+// socket is refused without waiting for a writer or a device. Files of any size
 // the address space can hold are mapped whole; sizes are 64-bit throughout.
 //
 // A file cut short by another program while it is mapped would make the
@@ -20,8 +21,6 @@
 namespace GFXStream {
 
 inline constexpr const char* kFileChangedText = "File changed while it was read";
-inline constexpr const char* kNotARegularFileText = "Not a regular file";
-inline constexpr const char* kIsAFolderText = "Is a folder";
 
 struct MappedViewGuard;
 
@@ -36,9 +35,6 @@ class MappedFileInputStream : public ByteRangeInputStream {
     void Close();
     bool IsOpen() const { return fileHandle != kInvalidFileHandle; }
     std::uint64_t Size() const { return mappedSize; }
-    // Why the last Open failed when the name was no regular file (a FIFO,
-    // device, socket or folder, refused without waiting); null otherwise.
-    const char* FailureText() const { return failure; }
 
   protected:
     void Consumed() override;
@@ -54,7 +50,6 @@ class MappedFileInputStream : public ByteRangeInputStream {
     const std::uint8_t* retainedFrom = nullptr;
     // The view's guard against a file cut short under it (POSIX).
     MappedViewGuard* guard = nullptr;
-    const char* failure = nullptr;
 };
 
 }  // namespace GFXStream

@@ -33,7 +33,6 @@ bool MappedFileInputStream::Open(const char* fileName) {
     if (IsOpen() || fileName == nullptr) {
         return false;
     }
-    failure = nullptr;
     // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
     int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat named {};
@@ -46,11 +45,7 @@ bool MappedFileInputStream::Open(const char* fileName) {
         return false;
     }
     struct stat info {};
-    const bool known = ::fstat(fd, &info) == 0;
-    if (known && !S_ISREG(info.st_mode)) {
-        failure = S_ISDIR(info.st_mode) ? kIsAFolderText : kNotARegularFileText;
-    }
-    if (!known || failure != nullptr || info.st_size <= 0 ||
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
         static_cast<std::uint64_t>(info.st_size) > SIZE_MAX) {
         const int error = errno;
         ::close(fd);

@@ -62,7 +62,7 @@ void Validate(const Image& image) {
     }
 }
 
-void WriteHeader(OutputStream& stream, const Image& image, bool rle) {
+void WriteHeader(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
     const bool colourMap = WritesColourMap(image);
     TGAHeader header;
     header.colorMapType = colourMap ? 1 : 0;
@@ -74,6 +74,7 @@ void WriteHeader(OutputStream& stream, const Image& image, bool rle) {
     header.width = static_cast<std::uint16_t>(image.width);
     header.height = static_cast<std::uint16_t>(image.height);
     header.pixelDepth = static_cast<std::uint8_t>(image.bitsPerPixel);
+    header.imageDescriptor = static_cast<std::uint8_t>(alphaBits & 0x0F);
     std::uint8_t bytes[TGAHeader::kSize];
     header.Encode(bytes);
     stream.Write(bytes, TGAHeader::kSize);
@@ -217,9 +218,9 @@ void WriteRunLengthRow(OutputStream& stream, const std::uint8_t* row, std::uint3
     }
 }
 
-void WriteBody(OutputStream& stream, const Image& image, bool rle) {
+void WriteBody(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
     Validate(image);
-    WriteHeader(stream, image, rle);
+    WriteHeader(stream, image, rle, alphaBits);
     if (WritesColourMap(image)) {
         WriteColourMap(stream, image);
     }
@@ -252,9 +253,9 @@ void WriteBody(OutputStream& stream, const Image& image, bool rle) {
 
 }  // namespace
 
-void WriteTGA(OutputStream& stream, const Image& image, bool rle) {
+void WriteTGA(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
     try {
-        WriteBody(stream, image, rle);
+        WriteBody(stream, image, rle, alphaBits);
     } catch (const Exception& caught) {
         GFXStream::RaiseWithPrefix("WriteTGA: ", caught);
     }

@@ -14,6 +14,9 @@
 //  - `rle` adds 8 (Image Types 9, 10, 11): every row becomes its own
 //    packets; two equal neighbours always open a run, a raw packet stops
 //    just before the next equal pair, and no packet is longer than 128.
+// `alphaBits` (only its low four bits) is declared as the Image
+// Descriptor's alpha-bit count, for readers that honour an alpha channel only
+// when it is declared; by default the descriptor stays 0.
 // Refused with "WriteTGA: " and a reason, before anything is written: a
 // depth other than 8, 16, 24 or 32 ("Unsupported colour depth"), and a
 // width, height, origin or written palette that does not fit 16 bits. A
@@ -21,10 +24,13 @@
 // by the stream's text. The writer neither flushes nor closes the stream.
 #pragma once
 
+#include <cstdint>
+
 #include "gfxstream/OutputStream.h"
 #include "image/Image.h"
 
-void WriteTGA(GFXStream::OutputStream& stream, const Image& image, bool rle);
+void WriteTGA(GFXStream::OutputStream& stream, const Image& image, bool rle,
+              std::uint8_t alphaBits = 0);
 
 inline constexpr const char* kUnsupportedColourDepthText = "Unsupported colour depth";
 inline constexpr const char* kDimensionsTooLargeText = "Image dimensions do not fit a TGA header";

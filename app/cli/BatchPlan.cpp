@@ -17,23 +17,14 @@ fs::path Canonical(const fs::path& path) {
     return error ? path.lexically_normal() : canonical;
 }
 
-void AddGroup(BatchPlan& plan, std::string sourceFolder, std::vector<std::string> names,
-              std::string destinationFolder) {
-    if (names.empty()) {
-        return;
+// The last part of a path as the user wrote it, trailing separators aside:
+// "in/a.tga" gives "a.tga", "nosuchdir/" gives "nosuchdir".
+std::string LastPart(const std::string& path) {
+    fs::path p(path);
+    while (!p.empty() && p.filename().empty() && p.has_relative_path()) {
+        p = p.parent_path();
     }
-    BatchGroup group;
-    if (names.size() == 1) {
-        group.fileList = MakeFileList(JoinPath(sourceFolder, names.front()));
-    } else {
-        // An empty first string would end the list at once.
-        group.fileList = MakeFileList(sourceFolder.empty() ? "." : sourceFolder, names);
-    }
-    group.sourceFolder = std::move(sourceFolder);
-    group.names = std::move(names);
-    group.destinationFolder = std::move(destinationFolder);
-    plan.fileCount += group.names.size();
-    plan.groups.push_back(std::move(group));
+    return p.filename().string();
 }
 
 struct FolderWalk {
@@ -65,12 +56,15 @@ struct FolderWalk {
             }
         }
         if (error) {
-            plan.problems.push_back(folder + ": " + error.message());
+            plan.problems.push_back({folder, error.message()});
             return;
         }
         std::sort(names.begin(), names.end());
         std::sort(subfolders.begin(), subfolders.end());
-        AddGroup(plan, folder, std::move(names), JoinPath(outputFolder, relative));
+        for (const std::string& name : names) {
+            const std::string shown = JoinPath(relative, name);
+            plan.jobs.push_back({JoinPath(folder, name), shown, JoinPath(outputFolder, shown)});
+        }
         for (const std::string& sub : subfolders) {
             Visit(JoinPath(folder, sub), JoinPath(relative, sub), false);
         }
@@ -94,33 +88,13 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
                     bool recursive) {
     BatchPlan plan;
     FolderWalk walk{plan, Canonical(outputFolder), outputFolder, recursive};
-    std::string pendingFolder;
-    std::vector<std::string> pendingNames;
-    const auto flushFiles = [&] {
-        AddGroup(plan, pendingFolder, std::move(pendingNames), outputFolder);
-        pendingNames.clear();
-    };
-
     for (const std::string& input : inputs) {
         std::error_code error;
-        if (fs::is_directory(input, error)) {
-            flushFiles();
+        if (!input.empty() && fs::is_directory(input, error)) {
             walk.Visit(input, "", true);
-            continue;
+        } else {
+            plan.jobs.push_back({input, input, JoinPath(outputFolder, LastPart(input))});
         }
-        // Not a folder: one file, found however it is named; one that does
-        // not exist is left for the conversion to report.
-        SplitFileListResult split = SplitFileList(MakeFileList(input).c_str());
-        if (split.names.empty()) {
-            split.names.push_back(input);  // "dir/" that is no folder
-            split.folder.clear();
-        }
-        if (!pendingNames.empty() && split.folder != pendingFolder) {
-            flushFiles();
-        }
-        pendingFolder = split.folder;
-        pendingNames.push_back(split.names.front());
     }
-    flushFiles();
     return plan;
 }

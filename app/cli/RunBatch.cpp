@@ -1,27 +1,28 @@
 #include "app/cli/RunBatch.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <filesystem>
+#include <string>
 #include <system_error>
-#include <thread>
 
+#include "app/AppendLog.h"
 #include "app/CheckNormalForm.h"
-#include "app/ConvertFiles.h"
-#include "app/FileList.h"
+#include "app/ConvertJobs.h"
+#include "app/ShownName.h"
 #include "app/cli/BatchPlan.h"
 #include "app/cli/TerminalLog.h"
 
 namespace {
 
-// Set by an interrupt: the batch ends after the file in hand, so no
-// temporary file is left behind and the summary is still printed.
+// Set by an interrupt: the batch ends after the files in hand, so no
+// temporary file is left behind and the summary is still printed; the
+// program then ends with 128 plus the signal's number, as the shell expects
+// of a program a signal ended.
 std::atomic<bool> interrupted{false};
+std::atomic<int> interruptingSignal{0};
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signal) {
+    interruptingSignal.store(signal);
     interrupted.store(true);
 }
 
@@ -39,14 +40,31 @@ void StopOnInterrupt() {
 #endif
 }
 
-bool IsTerminal(std::FILE* stream) {
-    return ::isatty(::fileno(stream)) == 1;
+// Folders that could not be listed are failures of their own, reported
+// before the files.
+void ReportProblems(const BatchPlan& plan, TerminalLog& log) {
+    for (const BatchPlan::Problem& problem : plan.problems) {
+        std::string text = ShownName(problem.folder);
+        AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
+        log.AppendFile(text, FileOutcome::Failed);
+    }
 }
 
-void ReportProblems(const BatchPlan& plan, std::FILE* err) {
-    for (const std::string& problem : plan.problems) {
-        std::fprintf(err, "tessary-cli: cannot read folder %s\n", problem.c_str());
+// The summary goes last, then the checks that the log was written whole.
+int Finish(TerminalLog& log, const std::string& summary, bool complete, std::FILE* err) {
+    log.EraseProgress();
+    log.AppendSummary(summary);
+    int status = complete ? kExitAllConverted : kExitSomeFailed;
+    int error = 0;
+    if (!log.OutputWritten(error)) {
+        std::fprintf(err, "%scannot write the log (%s)\n", kProgramPrefix,
+                     std::generic_category().message(error).c_str());
+        status = kExitSomeFailed;
     }
+    if (interrupted.load()) {
+        status = 128 + interruptingSignal.load();
+    }
+    return status;
 }
 
 }  // namespace
@@ -54,89 +72,74 @@ void ReportProblems(const BatchPlan& plan, std::FILE* err) {
 int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     const BatchPlan plan =
         PlanBatch(commandLine.inputs, commandLine.outputFolder, commandLine.recursive);
-    ReportProblems(plan, err);
-
-    std::error_code error;
-    std::filesystem::create_directories(commandLine.outputFolder, error);
-    if (error) {
-        // Every file then reports that its output cannot be opened.
-        std::fprintf(err, "tessary-cli: cannot create folder %s: %s\n",
-                     commandLine.outputFolder.c_str(), error.message().c_str());
-    }
-
     StopOnInterrupt();
-    TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && IsTerminal(err));
-    DestinationClaims claims;
-    std::size_t started = 0;
+    TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && ProgressLineWanted(err));
+    ReportProblems(plan, log);
+
     ConvertOptions options;
     options.rle = commandLine.rle;
+    options.keepAlphaBits = commandLine.keepAlphaBits;
+    options.noClobber = commandLine.noClobber;
+    options.dryRun = commandLine.dryRun;
+    options.createFolders = true;
     options.stop = &interrupted;
-    options.claims = &claims;
-    options.jobs = commandLine.jobs != 0 ? commandLine.jobs
-                                         : std::max(1u, std::thread::hardware_concurrency());
+    options.jobs = commandLine.jobs;  // 0: one per core
     options.progress = [&](const FileProgress& file) {
-        log.ShowProgress(started + file.index + 1, plan.fileCount, file.name);
+        log.ShowProgress(file.index + 1, file.count, file.name);
     };
+    ConvertSummary summary = ConvertJobs(log, plan.jobs, options);
+    summary.failed += plan.problems.size();
 
-    ConvertSummary total;
-    for (const BatchGroup& group : plan.groups) {
-        if (interrupted.load()) {
-            break;
-        }
-        std::filesystem::create_directories(group.destinationFolder, error);
-        const ConvertSummary summary =
-            ConvertFiles(log, group.destinationFolder.c_str(), group.fileList.c_str(), options);
-        total.converted += summary.converted;
-        total.failed += summary.failed;
-        started += group.names.size();
+    std::string line = std::to_string(summary.converted) +
+                       (commandLine.dryRun ? " would be converted, " : " converted, ") +
+                       std::to_string(summary.failed) + " failed";
+    if (summary.skipped > 0) {
+        line += ", " + std::to_string(summary.skipped) + " skipped";
     }
-    log.EraseProgress();
-
-    std::fprintf(out, "%zu converted, %zu failed\n", total.converted, total.failed);
+    line += "\n";
     if (interrupted.load()) {
-        std::fprintf(err, "tessary-cli: interrupted; %zu file(s) not converted\n",
-                     plan.fileCount - total.converted - total.failed);
+        const std::size_t done = summary.converted + summary.failed + summary.skipped;
+        std::fprintf(err, "%sinterrupted; %zu file(s) not converted\n", kProgramPrefix,
+                     plan.jobs.size() + plan.problems.size() - done);
     }
-    const bool complete = total.converted == plan.fileCount && plan.problems.empty();
-    return complete ? kExitAllConverted : kExitSomeFailed;
+    return Finish(log, line, summary.failed == 0 && !summary.stopped, err);
 }
 
 int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     const BatchPlan plan = PlanBatch(commandLine.inputs, "", commandLine.recursive);
-    ReportProblems(plan, err);
-
     StopOnInterrupt();
-    TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && IsTerminal(err));
+    TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && ProgressLineWanted(err));
+    ReportProblems(plan, log);
+
     std::size_t normal = 0;
     std::size_t notNormal = 0;
-    std::size_t failed = 0;
+    std::size_t failed = plan.problems.size();
     std::size_t position = 0;
-    for (const BatchGroup& group : plan.groups) {
-        for (const std::string& name : group.names) {
-            if (interrupted.load()) {
-                break;
-            }
-            const std::string path = JoinPath(group.sourceFolder, name);
-            log.ShowProgress(++position, plan.fileCount, path);
-            const CheckResult result = CheckNormalForm(path.c_str());
-            log.Append(FormatCheckLine(path, result));
-            switch (result.outcome) {
-                case CheckOutcome::Normal:
-                    ++normal;
-                    break;
-                case CheckOutcome::NotNormal:
-                    ++notNormal;
-                    break;
-                case CheckOutcome::Failed:
-                    ++failed;
-                    break;
-            }
+    for (const BatchJob& job : plan.jobs) {
+        if (interrupted.load()) {
+            break;
         }
+        log.ShowProgress(++position, plan.jobs.size(), job.shownName);
+        const CheckResult result = CheckNormalForm(job.source.c_str());
+        FileOutcome outcome = FileOutcome::Converted;
+        switch (result.outcome) {
+            case CheckOutcome::Normal:
+                ++normal;
+                break;
+            case CheckOutcome::NotNormal:
+                ++notNormal;
+                break;
+            case CheckOutcome::Failed:
+                ++failed;
+                outcome = FileOutcome::Failed;
+                break;
+        }
+        log.AppendFile(FormatCheckLine(job.shownName, result), outcome);
     }
-    log.EraseProgress();
 
-    std::fprintf(out, "%zu in normal form, %zu not in normal form, %zu failed\n", normal, notNormal,
-                 failed);
-    const bool allNormal = normal == plan.fileCount && plan.problems.empty();
-    return allNormal ? kExitAllConverted : kExitSomeFailed;
+    const std::string line = std::to_string(normal) + " in normal form, " +
+                             std::to_string(notNormal) + " not in normal form, " +
+                             std::to_string(failed) + " failed\n";
+    const bool allNormal = notNormal == 0 && failed == 0 && !interrupted.load();
+    return Finish(log, line, allNormal, err);
 }

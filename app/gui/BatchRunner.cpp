@@ -6,25 +6,18 @@
 
 #include <exception>
 
-#include "app/ConvertFiles.h"
-#include "app/DestinationClaims.h"
+#include "app/ConvertJobs.h"
 #include "app/FileList.h"
 #include "app/LogSink.h"
 
 namespace {
 
-// Hands the batch's texts to the GUI thread. A batch made of several lists
-// clears the log once, before the first.
+// Hands the batch's texts to the GUI thread.
 class SignalLogSink : public LogSink {
   public:
     explicit SignalLogSink(BatchRunner& runner) : runner_(runner) {}
 
-    void Clear() override {
-        if (!cleared_) {
-            cleared_ = true;
-            emit runner_.LogCleared();
-        }
-    }
+    void Clear() override { emit runner_.LogCleared(); }
     void Append(std::string_view text) override {
         emit runner_.LogAppended(
             QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
@@ -32,7 +25,6 @@ class SignalLogSink : public LogSink {
 
   private:
     BatchRunner& runner_;
-    bool cleared_ = false;
 };
 
 std::string Encode(const QString& path) {
@@ -50,29 +42,15 @@ BatchRunner::~BatchRunner() {
     }
 }
 
-std::vector<std::string> BatchRunner::GroupFileLists(const QStringList& files) {
-    std::vector<std::string> lists;
-    std::string folder;
-    std::vector<std::string> names;
-    const auto flush = [&] {
-        if (names.size() == 1) {
-            lists.push_back(MakeFileList(JoinPath(folder, names.front())));
-        } else if (!names.empty()) {
-            lists.push_back(MakeFileList(folder, names));
-        }
-        names.clear();
-    };
+std::vector<BatchJob> BatchRunner::MakeJobs(const QString& destination, const QStringList& files) {
+    const std::string folder = Encode(destination);
+    std::vector<BatchJob> jobs;
+    jobs.reserve(static_cast<std::size_t>(files.size()));
     for (const QString& file : files) {
-        const QFileInfo info(file);
-        const std::string fileFolder = Encode(QDir::cleanPath(info.absolutePath()));
-        if (fileFolder != folder) {
-            flush();
-            folder = fileFolder;
-        }
-        names.push_back(Encode(info.fileName()));
+        const std::string name = Encode(QFileInfo(file).fileName());
+        jobs.push_back({Encode(file), name, JoinPath(folder, name)});
     }
-    flush();
-    return lists;
+    return jobs;
 }
 
 bool BatchRunner::Start(const QString& destination, const QStringList& files) {
@@ -84,7 +62,7 @@ bool BatchRunner::Start(const QString& destination, const QStringList& files) {
     }
     running_ = true;
     stop_ = false;
-    worker_ = std::thread(&BatchRunner::Run, this, Encode(destination), GroupFileLists(files));
+    worker_ = std::thread(&BatchRunner::Run, this, MakeJobs(destination, files));
     return true;
 }
 
@@ -92,24 +70,18 @@ void BatchRunner::RequestStop() {
     stop_ = true;
 }
 
-void BatchRunner::Run(std::string destination, std::vector<std::string> lists) {
+void BatchRunner::Run(std::vector<BatchJob> jobs) {
     SignalLogSink sink(*this);
-    DestinationClaims claims;
     ConvertOptions options;
     options.stop = &stop_;
-    options.claims = &claims;
+    options.jobs = 0;  // one per core, as the command line
     // An empty batch still starts with an empty log, as every batch does.
     sink.Clear();
     try {
-        for (const std::string& list : lists) {
-            if (stop_) {
-                break;
-            }
-            ConvertFiles(sink, destination.c_str(), list.c_str(), options);
-        }
+        ConvertJobs(sink, jobs, options);
     } catch (const std::exception& e) {
         // Each file's failures are the batch's to log; this is only for what
-        // escapes it (memory for the list itself), so that the dialog is
+        // escapes it (memory for the plan itself), so that the dialog is
         // told the batch is over rather than waiting for ever.
         sink.Append(std::string("Error: ") + e.what() + "\n");
     }

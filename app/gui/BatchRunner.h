@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/BatchJob.h"
+
 class BatchRunner : public QObject {
     Q_OBJECT
 
@@ -27,10 +29,9 @@ class BatchRunner : public QObject {
     void RequestStop();
     bool IsRunning() const { return running_; }
 
-    // The file lists one batch hands to ConvertFiles: files in a row from
-    // one folder share a list, in the order given. One file alone in its
-    // folder is a single full path, as the file picker gives it.
-    static std::vector<std::string> GroupFileLists(const QStringList& files);
+    // The job list of one batch: each file, logged by its name, written
+    // under that name into `destination`, in the order given.
+    static std::vector<BatchJob> MakeJobs(const QString& destination, const QStringList& files);
 
   signals:
     void LogCleared();
@@ -42,7 +43,7 @@ class BatchRunner : public QObject {
     void OnWorkerDone();
 
   private:
-    void Run(std::string destination, std::vector<std::string> lists);
+    void Run(std::vector<BatchJob> jobs);
 
     std::thread worker_;
     std::atomic<bool> stop_{false};

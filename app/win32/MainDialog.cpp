@@ -139,6 +139,7 @@ void MainDialog::StartBatch(std::string destination, std::string fileList) {
             PostingLog log(dialog);
             ConvertOptions options;
             options.stop = &stop_;
+            options.jobs = 0;  // one per core, as the command line
             try {
                 ConvertFiles(log, destination.c_str(), fileList.c_str(), options);
             } catch (const std::bad_alloc&) {

@@ -89,7 +89,8 @@ TEST(CheckNormalFormTest, UnreadableFilesFailWithTheConversionsTexts) {
     const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str());
     const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str());
 
-    EXPECT_EQ(FormatCheckLine("none.tga", missing), "none.tga: Unable to open file\n");
+    EXPECT_EQ(FormatCheckLine("none.tga", missing),
+              "none.tga: Unable to open file (No such file or directory)\n");
     EXPECT_EQ(FormatCheckLine("cut.tga", truncated),
               "cut.tga: Error: ReadTGA: Unexpected end of input\n");
 }

@@ -78,8 +78,8 @@ TEST_F(CliTest, ConvertsFilesIntoANewFolderAndPrintsLogAndSummary) {
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
-              "a.tga->out/deeper/a.tga...Done\n"
-              "b.tga->out/deeper/b.tga...Done\n"
+              "in/a.tga->out/deeper/a.tga...Done\n"
+              "in/b.tga->out/deeper/b.tga...Done\n"
               "2 converted, 0 failed\n");
     EXPECT_EQ(run.err, "");  // no progress line when standard error is no terminal
     EXPECT_EQ(ReadFileBytes(temp / "out/deeper/b.tga"), ExpectedPlainTGA(3, 2));
@@ -92,7 +92,7 @@ TEST_F(CliTest, AnyFailedFileGivesStatusOne) {
 
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
-              "missing.tga: Unable to open file\n"
+              "missing.tga: Unable to open file (No such file or directory)\n"
               "a.tga->out/a.tga...Done\n"
               "1 converted, 1 failed\n");
 }
@@ -129,7 +129,7 @@ TEST_F(CliTest, FolderMeansItsTGAFilesInAnyCaseAndRecursiveKeepsTheTree) {
     EXPECT_EQ(tree.out,
               "A.TGA->tree/A.TGA...Done\n"
               "b.tga->tree/b.tga...Done\n"
-              "c.Tga->tree/sub/c.Tga...Done\n"
+              "sub/c.Tga->tree/sub/c.Tga...Done\n"
               "3 converted, 0 failed\n");
     EXPECT_EQ(ListFolder(temp / "tree/sub"), std::vector<std::string>{"c.Tga"});
 }
@@ -165,7 +165,7 @@ TEST_F(CliTest, SameNameFromTwoFoldersFailsTheLaterOne) {
     const CliRun run = Cli({"-o", "out", "a/x.tga", "b"});
 
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, std::string("x.tga->out/x.tga...Done\n") + "x.tga->out/x.tga...Error: " +
+    EXPECT_EQ(run.out, std::string("a/x.tga->out/x.tga...Done\n") + "x.tga->out/x.tga...Error: " +
                            kDestinationTakenText + "\n" + "1 converted, 1 failed\n");
     EXPECT_EQ(ReadFileBytes(temp / "out/x.tga"), ExpectedPlainTGA(2, 2));
 }
@@ -194,7 +194,7 @@ TEST_F(CliTest, CheckReportsNormalAndNonNormalFilesAndWritesNothing) {
     EXPECT_EQ(mixed.out,
               "plain.tga: normal form\n"
               "odd.tga: not in normal form: top-down, right-to-left, image ID\n"
-              "gone.tga: Unable to open file\n"
+              "gone.tga: Unable to open file (No such file or directory)\n"
               "1 in normal form, 1 not in normal form, 1 failed\n");
     EXPECT_EQ(ListFolder(temp.Path()), (std::vector<std::string>{"odd.tga", "plain.tga"}));
 }

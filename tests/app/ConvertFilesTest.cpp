@@ -76,7 +76,7 @@ TEST_F(ConvertFilesTest, FailingFileBetweenTwoGoodOnesDoesNotStopTheBatch) {
 TEST_F(ConvertFilesTest, MissingInputIsReportedAndNothingIsWritten) {
     Convert(MakeFileList(Source("missing.tga")), OutFolder());
 
-    EXPECT_EQ(log.text, "missing.tga: Unable to open file\n");
+    EXPECT_EQ(log.text, "missing.tga: Unable to open file (No such file or directory)\n");
     EXPECT_TRUE(ListFolder(OutFolder()).empty());
 }
 
@@ -102,7 +102,8 @@ TEST_F(ConvertFilesTest, OutputFolderThatCannotHoldFilesGivesUnableToOpen) {
 
     Convert(MakeFileList(Source("a.tga")), destination);
 
-    EXPECT_EQ(log.text, "a.tga->" + destination + "/a.tga...Unable to open file\n");
+    EXPECT_EQ(log.text,
+              "a.tga->" + destination + "/a.tga...Unable to open file (Not a directory)\n");
     EXPECT_EQ(ReadFileBytes(destination), (Bytes{1, 2, 3}));
 }
 
@@ -112,7 +113,8 @@ TEST_F(ConvertFilesTest, ExistingDestinationThatIsNoFileIsLeftAlone) {
 
     Convert(MakeFileList(Source("a.tga")), OutFolder());
 
-    EXPECT_EQ(log.text, "a.tga->" + OutFolder() + "/a.tga...Unable to open file\n");
+    EXPECT_EQ(log.text,
+              "a.tga->" + OutFolder() + "/a.tga...Unable to open file (Is a directory)\n");
     EXPECT_EQ(ListFolder(OutFolder()), std::vector<std::string>{"a.tga"});
 }
 
@@ -131,7 +133,7 @@ TEST_F(ConvertFilesTest, UnsupportedFilesLogTheReadersMessage) {
     EXPECT_EQ(log.text,
               "type.tgaError: ReadTGA: Unsupported image type\n"
               "depth.tgaError: ReadTGA: Unsupported bit depth\n"
-              "empty.tga: Unable to open file\n");
+              "empty.tga: Unable to open file (Empty file)\n");
 }
 
 TEST_F(ConvertFilesTest, EachBatchStartsWithAnEmptyLog) {
@@ -140,7 +142,7 @@ TEST_F(ConvertFilesTest, EachBatchStartsWithAnEmptyLog) {
     Convert(MakeFileList(Source("missing.tga")), OutFolder());
 
     EXPECT_EQ(log.clears, 2);
-    EXPECT_EQ(log.text, "missing.tga: Unable to open file\n");
+    EXPECT_EQ(log.text, "missing.tga: Unable to open file (No such file or directory)\n");
 }
 
 TEST_F(ConvertFilesTest, RunLengthOptionWritesRunLengthFiles) {
@@ -185,17 +187,17 @@ TEST_F(ConvertFilesTest, LaterFileWithTheSameDestinationFailsInsteadOfReplacing)
     ASSERT_EQ(::mkdir((temp / "other").c_str(), 0755), 0);
     WriteFileBytes(Source("x.tga"), MakeTrueColourTGA(2, 1, false, false));
     WriteFileBytes(temp / "other/x.tga", MakeTrueColourTGA(1, 1, false, false));
-    DestinationClaims claims;
-    ConvertOptions options;
-    options.claims = &claims;
-
-    Convert(MakeFileList(Source("x.tga")), OutFolder(), options);
     // The same folder spelt another way is still the same destination.
-    Convert(MakeFileList(temp / "other/x.tga"), temp / "src/../out/", options);
+    const std::vector<BatchJob> jobs = {
+        {Source("x.tga"), "src/x.tga", Output("x.tga")},
+        {temp / "other/x.tga", "other/x.tga", temp / "src/../out/x.tga"}};
+    const ConvertSummary summary = ConvertJobs(log, jobs);
 
-    EXPECT_EQ(log.text, "x.tga->" + (temp / "src/../out/") +
-                            "x.tga...Error: " + kDestinationTakenText + "\n");
+    EXPECT_EQ(log.text, "src/x.tga->" + Output("x.tga") + "...Done\nother/x.tga->" +
+                            (temp / "src/../out/") + "x.tga...Error: " + kDestinationTakenText +
+                            "\n");
     EXPECT_EQ(ReadFileBytes(Output("x.tga")), ExpectedPlainTGA(2, 1));
+    EXPECT_EQ(summary.failed, 1u);
 }
 
 TEST_F(ConvertFilesTest, DuplicateNameInOneListIsConvertedOnce) {
@@ -285,9 +287,10 @@ TEST_F(ConvertFilesTest, WriteErrorKeepsTheOldFileAndTheNextFileStillConverts) {
         summary = Convert(MakeFileList(temp / "src", names), OutFolder());
     }
 
-    EXPECT_EQ(log.text, "big.tga->" + OutFolder() +
-                            "/big.tga...Error: WriteTGA: Unable to write to file\n" +
-                            DoneLine("small.tga"));
+    EXPECT_EQ(log.text,
+              "big.tga->" + OutFolder() +
+                  "/big.tga...Error: WriteTGA: Unable to write to file (File too large)\n" +
+                  DoneLine("small.tga"));
     EXPECT_EQ(ReadFileBytes(Output("big.tga")), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(ReadFileBytes(Output("small.tga")), ExpectedPlainTGA(2, 2));
     EXPECT_EQ(ListFolder(OutFolder()), (std::vector<std::string>{"big.tga", "small.tga"}));
@@ -337,7 +340,8 @@ TEST_F(ConvertFilesTest, FullDeviceGivesUnableToWriteWhenTheLastBytesAreStored) 
     Convert(MakeFileList(Source("a.tga")), temp / "full");
 
     // Small enough to stay in the ring: the failure comes when it is stored.
-    EXPECT_EQ(log.text, "a.tga->" + (temp / "full") + "/a.tga...Error: Unable to write to file\n");
+    EXPECT_EQ(log.text, "a.tga->" + (temp / "full") +
+                            "/a.tga...Error: Unable to write to file (No space left on device)\n");
     EXPECT_EQ(ListFolder(temp / "full"), std::vector<std::string>{"filler"});
 }
 

@@ -15,7 +15,8 @@ if(NOT result EQUAL 0)
     set(missing "cmake --install failed: ${errors}")
 endif()
 set(expected bin/tessary bin/tessary-cli share/applications/tessary.desktop
-    share/icons/hicolor/scalable/apps/tessary.svg)
+    share/icons/hicolor/scalable/apps/tessary.svg share/man/man1/tessary.1
+    share/man/man1/tessary-cli.1 share/bash-completion/completions/tessary-cli)
 foreach(size 16 22 24 32 48 64 128 256)
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/tessary.png)
 endforeach()

@@ -221,8 +221,12 @@ TEST_F(MainDialogTest, LogGrowsDuringTheBatchAndClosingStopsAfterTheCurrentFile)
 
     WaitUntil([&] { return !dialog.isVisible(); });
     EXPECT_FALSE(dialog.IsBatchRunning());
-    EXPECT_EQ(LogText(), Done("a.tga") + "gate.tga: Unable to open file\n");
-    EXPECT_FALSE(std::filesystem::exists(dir / "out/c.tga")) << "no file after the current one";
+    // With a job per core, c.tga may have been begun beside the gate; then
+    // it is finished and logged, and no file is written without its line.
+    const std::string stopped =
+        Done("a.tga") + "gate.tga: Unable to open file (Empty file)\n";
+    const bool cWritten = std::filesystem::exists(dir / "out/c.tga");
+    EXPECT_EQ(LogText(), cWritten ? stopped + Done("c.tga") : stopped);
 }
 
 TEST_F(MainDialogTest, LayoutFollowsTheTemplateInDialogUnits) {

@@ -64,9 +64,15 @@ class Batch {
     }
 
     // The log line of `name`: the first line that begins with it.
+    // The line of the file whose name, as given or at the end of the path
+    // given, is `name`.
     static std::string LineOf(const ProcessResult& result, const std::string& name) {
         for (const std::string& line : Lines(result.output)) {
-            if (line.rfind(name, 0) == 0) {
+            const std::size_t at = line.find(name);
+            const std::size_t after = at + name.size();
+            if (at != std::string::npos && (at == 0 || line[at - 1] == '/') &&
+                (line.compare(after, 2, "->") == 0 || line.compare(after, 1, ":") == 0 ||
+                 line.compare(after, 5, "Error") == 0)) {
                 return line;
             }
         }
@@ -301,12 +307,12 @@ TEST(FaultInjection, SourcesThatVanishOrShrinkBetweenListingAndReading) {
     const std::vector<std::string> lines = Lines(log.text);
     ASSERT_EQ(lines.size(), names.size());
     EXPECT_NE(lines[0].find("Done"), std::string::npos);
-    EXPECT_EQ(lines[1], "1-removed.tga: Unable to open file");
+    EXPECT_EQ(lines[1], "1-removed.tga: Unable to open file (No such file or directory)");
     EXPECT_EQ(lines[2],
               "2-halved.tga"
               "Error: ReadTGA: Unexpected end of input");
-    EXPECT_EQ(lines[3], "3-emptied.tga: Unable to open file");
-    EXPECT_EQ(lines[4], "4-folder.tga: Unable to open file: Is a folder");
+    EXPECT_EQ(lines[3], "3-emptied.tga: Unable to open file (Empty file)");
+    EXPECT_EQ(lines[4], "4-folder.tga: Unable to open file (Is a directory)");
     EXPECT_NE(lines[5].find("Done"), std::string::npos);
     for (std::size_t i = 1; i <= 4; ++i) {
         EXPECT_EQ(ReadBytes(dst + "/" + names[i]), old) << names[i];

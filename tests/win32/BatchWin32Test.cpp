@@ -24,6 +24,18 @@ class RecordingLog : public LogSink {
     int clears = 0;
 };
 
+// The log with the system's reasons, " (...)" before each line break, left
+// out: their wording is the system's own and differs between versions.
+std::string WithoutReasons(std::string text) {
+    for (std::size_t end = text.find(")\r\n"); end != std::string::npos;
+         end = text.find(")\r\n", end)) {
+        const std::size_t open = text.rfind(" (", end);
+        text.erase(open, end + 1 - open);
+        end = open;
+    }
+    return text;
+}
+
 std::string List(std::initializer_list<std::string> parts) {
     std::string list;
     for (const std::string& part : parts) {
@@ -51,10 +63,11 @@ TEST(BatchWin32, FolderAndNamesAreLoggedWithBackslashesAndCarriageReturns) {
 
     const std::string dest = destination.Path();
     EXPECT_EQ(log.clears, 1);
-    EXPECT_EQ(log.text, "a.tga->" + dest + "\\a.tga...Done\r\n" +
-                            "bad.tgaError: ReadTGA: Unsupported image type\r\n" +
-                            "missing.tga: Unable to open file\r\n" + "c.tga->" + dest +
-                            "\\c.tga...Done\r\n");
+    EXPECT_NE(log.text.find("missing.tga: Unable to open file ("), std::string::npos) << log.text;
+    EXPECT_EQ(WithoutReasons(log.text), "a.tga->" + dest + "\\a.tga...Done\r\n" +
+                                            "bad.tgaError: ReadTGA: Unsupported image type\r\n" +
+                                            "missing.tga: Unable to open file\r\n" + "c.tga->" +
+                                            dest + "\\c.tga...Done\r\n");
     EXPECT_EQ(summary.converted, 2u);
     EXPECT_EQ(summary.failed, 2u);
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == TopDownImageRewritten());
@@ -114,9 +127,10 @@ TEST(BatchWin32, DestinationHeldOpenByAnotherProgramKeepsItsContent) {
     ConvertFiles(log, destination.Path().c_str(), List({source.Path(), "a.tga", "b.tga"}).c_str());
     ::CloseHandle(user);
 
-    EXPECT_EQ(log.text, "a.tga->" + destination.Path() +
-                            "\\a.tga...Error: Unable to move the new file into place\r\nb.tga->" +
-                            destination.Path() + "\\b.tga...Done\r\n");
+    EXPECT_EQ(WithoutReasons(log.text),
+              "a.tga->" + destination.Path() +
+                  "\\a.tga...Error: Unable to move the new file into place\r\nb.tga->" +
+                  destination.Path() + "\\b.tga...Done\r\n");
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == old);
     EXPECT_EQ(destination.Entries().size(), 2u);
 }
