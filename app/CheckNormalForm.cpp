@@ -30,17 +30,34 @@ std::string Format(const char* format, unsigned long long value) {
     return text;
 }
 
+// Whether a run-length packet carries on from one stored row into the next,
+// which many tools cannot read. `pixels` is the file, at its start; the
+// file has already been read whole.
+bool PacketsCrossRows(const TGAHeader& header, GFXStream::InputStream& pixels) {
+    pixels.Skip(static_cast<std::uint32_t>(TGAHeader::kSize + header.idLength +
+                                           ColourMapOf(header).regionBytes));
+    std::vector<std::uint8_t> row(std::size_t{header.width} * header.BytesPerPixel());
+    PacketCarry carry;
+    for (std::uint32_t y = 0; y < header.height; ++y) {
+        ReadRunLengthRow(row.data(), pixels, header.width, header.BytesPerPixel(), carry);
+        if (carry.left != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // What the header and the bytes after the pixels say about the ways the file
 // differs from its rewritten form.
-// `lastBytes` are the file's last 18 bytes when it has at least that many
-// after the pixels.
+// `file` is the file, at its start; `lastBytes` are its last 18 bytes when
+// it has at least that many after the pixels.
 std::vector<std::string> ReasonsFor(const TGAHeader& header, const Image& image,
-                                    bool packetsCrossRows, const std::uint8_t* lastBytes,
+                                    GFXStream::InputStream& file, const std::uint8_t* lastBytes,
                                     std::uint64_t fileSize, std::uint64_t pixelEnd) {
     std::vector<std::string> reasons;
     if (header.IsRunLength()) {
         reasons.emplace_back("run-length");
-        if (packetsCrossRows) {
+        if (PacketsCrossRows(header, file)) {
             reasons.emplace_back("run-length packets cross rows");
         }
     }
@@ -107,24 +124,6 @@ void Rewind(GFXStream::MappedFileInputStream& stream) {
     }
 }
 
-// Whether a run-length packet carries on from one stored row into the next,
-// which many tools cannot read. ReadTGA has already accepted the file, so
-// every packet it holds can be walked again.
-bool PacketsCrossRows(const TGAHeader& header, GFXStream::MappedFileInputStream& file) {
-    Rewind(file);
-    SkipForward(
-        file, std::uint64_t{TGAHeader::kSize} + header.idLength + ColourMapOf(header).regionBytes);
-    std::vector<std::uint8_t> row(std::size_t{header.width} * header.BytesPerPixel());
-    PacketCarry carry;
-    for (std::uint32_t y = 0; y < header.height; ++y) {
-        ReadRunLengthRow(row.data(), file, header.width, header.BytesPerPixel(), carry);
-        if (carry.left != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 CheckResult Check(const char* path) {
     CheckResult result;
     GFXStream::MappedFileInputStream file;
@@ -160,9 +159,9 @@ CheckResult Check(const char* path) {
         return result;
     }
     const TGAHeader header = TGAHeader::Decode(headerBytes);  // ReadTGA read at least this
+    Rewind(file);
     result.reasons =
-        ReasonsFor(header, *image, header.IsRunLength() && PacketsCrossRows(header, file),
-                   hasLastBytes ? lastBytes : nullptr, fileSize, pixelEnd);
+        ReasonsFor(header, *image, file, hasLastBytes ? lastBytes : nullptr, fileSize, pixelEnd);
     if (result.reasons.empty()) {
         result.reasons.emplace_back("header fields");
     }

@@ -11,9 +11,9 @@
 //  - "Unexpected end of input": the header, image ID, colour map or pixels
 //    (anywhere, a packet included) are cut short, or the input is too small
 //    to hold the declared image at all: fewer bytes than every pixel, or
-//    with run-length packets than one run of 128 pixels per 128 pixels of
-//    the whole image (checked before anything is allocated, so a tiny file
-//    cannot cost a large allocation);
+//    with run-length packets than one packet of one pixel value per 128
+//    pixels of the whole image (checked before anything is allocated, so a
+//    tiny file cannot cost a large allocation);
 //  - "Unsupported image type": class 0 or 4 to 7, and Image Types 32 and 33;
 //  - "Unsupported bit depth": any other Pixel Depth (checked before the image
 //    is built);

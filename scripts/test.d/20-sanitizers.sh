@@ -5,7 +5,7 @@
 # TESSARY_ASAN_BUILD_DIR builds elsewhere than the preset's folder.
 set -euo pipefail
 bash scripts/install-deps.sh build-essential cmake ninja-build pkg-config \
-    libgtest-dev libgmock-dev libcli11-dev libpng-dev libssl-dev qt6-base-dev
+    libgtest-dev libgmock-dev libcli11-dev libpng-dev libssl-dev qt6-base-dev parallel
 jobs="${TESSARY_BUILD_JOBS:-$(nproc)}"
 if [ -z "${TESSARY_ASAN_BUILD_DIR:-}" ]; then
     cmake --preset asan

@@ -13,6 +13,7 @@
 
 #include "AppTestSupport.h"
 #include "app/ConvertFiles.h"
+#include "app/EmitFinished.h"
 #include "app/FileList.h"
 
 namespace {
@@ -152,6 +153,24 @@ TEST_F(ParallelBatchTest, CommandLineLogIsTheSameWithAnyJobs) {
     EXPECT_NE(one.find("f33.tga->OUT/f33.tga...Done\n"), std::string::npos);
     EXPECT_EQ(run("2"), one);
     EXPECT_EQ(run("7"), one);
+}
+
+// A file whose text could not be built (memory ran out) still has its line
+// and its count, in its place in the list.
+TEST(EmitFinishedTest, FileWhoseTextWasLostStillGetsItsLine) {
+    RecordingLog log;
+    const std::vector<BatchJob> jobs = {{"a", "a.tga", "out/a.tga"}, {"b", "b\tc.tga", "out/b"}};
+    const ConvertOptions options;
+    BatchRun run{log, jobs, options, {}};
+    std::vector<FileResult> results(2);
+    results[0] = {"a.tga->out/a.tga...Done\n", FileOutcome::Converted};
+
+    EmitFinished(run, 0, results);
+
+    EXPECT_EQ(log.text,
+              "a.tga->out/a.tga...Done\nb?c.tga: Error: Not enough memory to report this file\n");
+    EXPECT_EQ(run.summary.converted, 1u);
+    EXPECT_EQ(run.summary.failed, 1u);
 }
 
 }  // namespace

@@ -70,14 +70,12 @@ TEST(TGAHeader, ColourMapOfDecidesTheRegionAndWhetherItBecomesThePalette) {
         std::uint64_t regionBytes;
         bool decoded;
     };
-    for (const Case c : {Case{2, 0, 2, 24, 0, false},     // stale fields: no region
-                         Case{1, 0, 2, 24, 0, false},     // likewise: class 1 without a map
-                         Case{2, 1, 2, 24, 6, true},      //
-                         Case{9, 1, 3, 15, 6, true},      //
-                         Case{2, 1, 3, 8, 3, false},      // undecodable: skipped
-                         Case{10, 1, 2, 12, 4, false},    // partial bytes count whole
-                         Case{3, 1, 2, 32, 8, false},     // greyscale keeps its ramp
-                         Case{2, 1, 0, 24, 0, false}}) {  // no entries
+    // Stale fields under Color Map Type 0; decodable maps; undecodable ones,
+    // partial bytes counting whole; greyscale keeps its ramp; no entries.
+    for (const Case c :
+         {Case{2, 0, 2, 24, 0, false}, Case{1, 0, 2, 24, 0, false}, Case{2, 1, 2, 24, 6, true},
+          Case{9, 1, 3, 15, 6, true}, Case{2, 1, 3, 8, 3, false}, Case{10, 1, 2, 12, 4, false},
+          Case{3, 1, 2, 32, 8, false}, Case{2, 1, 0, 24, 0, false}}) {
         TGAHeader h;
         h.imageType = c.type;
         h.colorMapType = c.mapType;

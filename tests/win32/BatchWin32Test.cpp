@@ -9,20 +9,9 @@
 #include "app/ConvertFiles.h"
 #include "app/FileList.h"
 #include "app/LogSink.h"
+#include "support/RecordingLog.h"
 
 namespace {
-
-class RecordingLog : public LogSink {
-  public:
-    void Clear() override {
-        text.clear();
-        ++clears;
-    }
-    void Append(std::string_view added) override { text.append(added); }
-
-    std::string text;
-    int clears = 0;
-};
 
 // The log with the system's reasons, " (...)" before each line break, left
 // out: their wording is the system's own and differs between versions.

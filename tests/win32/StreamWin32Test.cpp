@@ -13,20 +13,12 @@
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
+#include "support/MessageOf.h"
 
 using GFXStream::FileOutputStream;
 using GFXStream::MappedFileInputStream;
 
 namespace {
-
-std::optional<std::string> MessageOf(const auto& body) {
-    try {
-        body();
-    } catch (const GFXStream::Exception& caught) {
-        return std::string(caught.message ? caught.message : "(null)");
-    }
-    return std::nullopt;
-}
 
 DWORD HandleCount() {
     DWORD count = 0;
