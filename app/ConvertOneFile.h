@@ -16,7 +16,7 @@ struct FileResult {
     FileOutcome outcome = FileOutcome::Failed;
     // A converted file's new content, complete, waiting to be put in place
     // with others (GroupedCommit); `log` from `doneAt` on says "Done".
-    GFXStream::FinishedReplacement finished;
+    GFXStream::FinishedReplacement finished{};
     std::size_t doneAt = 0;
 };
 
