@@ -12,6 +12,7 @@
 #include "app/SystemReason.h"
 #include "gfxstream/Exception.h"
 #include "image/ReadTGA.h"
+#include "image/TGAFileRows.h"
 #include "image/TGAHeader.h"
 #include "image/WriteTGA.h"
 
@@ -41,12 +42,12 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
     return read == TGAHeader::kSize ? static_cast<std::uint8_t>(header[17] & 0x0F) : 0;
 }
 
-// Creates the destination's folders when asked, then writes the image and
-// puts it in place. `writing` tells the caller's handler that a failure is
-// the system's to explain.
-void Write(const BatchJob& job, const Image& image, std::uint8_t alphaBits,
-           const ConvertOptions& options, GFXStream::FileOutputStream& output, FileResult& result,
-           bool& writing) {
+// Creates the destination's folders when asked, then writes the rows and
+// puts the file in place. `writing` tells the caller's handler that a
+// failure is the system's to explain.
+void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
+           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
+           GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
     std::string& log = result.log;
     const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
     if (options.createFolders && !folder.empty()) {
@@ -69,7 +70,10 @@ void Write(const BatchJob& job, const Image& image, std::uint8_t alphaBits,
     }
     writing = true;
     ClearSystemError();
-    WriteTGA(output, image, options.rle, alphaBits);
+    WriteTGA(output, rows, options.rle, alphaBits);
+    // Released before the new file takes the name, so that a destination
+    // equal to the source can be replaced.
+    input.Close();
     result.finished = output.Finish();
     result.outcome = FileOutcome::Converted;
     result.doneAt = log.size();
@@ -108,11 +112,18 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
     bool writing = false;
     try {
         const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
-        std::unique_ptr<Image> image = ReadTGA(input, nullptr, nullptr);
+        // The normal form is written straight from the mapped file, a window
+        // and a row at a time; run-length output is encoded from the image.
+        std::unique_ptr<Image> image;
+        std::unique_ptr<RowSource> rows;
+        if (options.rle) {
+            image = ReadTGA(input, nullptr, nullptr);
+            rows = std::make_unique<ImageRows>(*image);
+            input.Close();
+        } else {
+            rows = std::make_unique<TGAFileRows>(input);
+        }
         imageRead = true;
-        // Released before the output exists, so that a destination equal to
-        // the source can be replaced.
-        input.Close();
         log += arrow;
         if (destinationTaken) {
             AppendLog(log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
@@ -121,7 +132,7 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
                       Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
-            Write(job, *image, alphaBits, options, output, result, writing);
+            Write(job, *rows, alphaBits, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
         const int error = writing ? LastSystemError() : 0;

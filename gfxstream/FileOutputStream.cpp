@@ -168,6 +168,47 @@ void FileOutputStream::Write(const void* buffer, std::uint32_t n) {
     pendingCount += n;
 }
 
+std::int64_t FileOutputStream::SystemWriteGathered(const FileSystem::WriteBlock* blocks,
+                                                   std::size_t count) {
+    return FileSystem::WriteSomeGathered(fileHandle, blocks, count);
+}
+
+void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks,
+                                     std::size_t count) {
+    constexpr std::size_t kMostBlocks = 64;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        total += blocks[i].size();
+    }
+    if (total < kRingSize || count > kMostBlocks) {
+        OutputStream::WriteGathered(blocks, count);
+        return;
+    }
+    Flush();
+    FileSystem::WriteBlock pending[kMostBlocks];
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        pending[i] = {blocks[i].data(), blocks[i].size()};
+    }
+    while (first < count) {
+        const std::int64_t written =
+            IsOpen() ? SystemWriteGathered(pending + first, count - first) : -1;
+        if (written <= 0) {
+            throw Exception(kUnableToWriteText);
+        }
+        // Step past what reached the file: whole blocks, then part of one.
+        auto left = static_cast<std::size_t>(written);
+        while (first < count && left >= pending[first].size) {
+            left -= pending[first].size;
+            ++first;
+        }
+        if (left != 0) {
+            pending[first].data += left;
+            pending[first].size -= left;
+        }
+    }
+}
+
 void FileOutputStream::ReleaseRing() {
     ring.reset();
     writePosition = nullptr;

@@ -65,12 +65,18 @@ class FileOutputStream : public OutputStream {
     void WriteWord(std::uint16_t value) override;
     void WriteDword(std::uint32_t value) override;
     void Write(const void* buffer, std::uint32_t n) override;
+    // Blocks that together fill less than the ring are written into it as
+    // Write would; more go, after the pending bytes, straight from the
+    // caller's memory in as few system calls as the system allows.
+    void WriteGathered(const std::span<const std::uint8_t>* blocks, std::size_t count) override;
 
   protected:
     // The two places where the stream meets the system, so that tests can
     // count writes and refuse or shorten them.
     virtual std::int64_t SystemWrite(const std::uint8_t* data, std::size_t n);
     virtual std::uint8_t* AllocateRing();
+    virtual std::int64_t SystemWriteGathered(const FileSystem::WriteBlock* blocks,
+                                             std::size_t count);
 
   private:
     bool EnsureRing();

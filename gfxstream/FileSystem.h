@@ -19,6 +19,15 @@ FileHandle OpenForWriting(const char* name, bool truncate);
 // system refused. Interrupted calls are retried here.
 std::int64_t WriteSome(FileHandle file, const std::uint8_t* data, std::size_t n);
 
+// Writes up to the blocks' bytes in order, in one call where the system
+// has one (writev); answers how many reached the file, or -1 when the
+// system refused. Interrupted calls are retried here.
+struct WriteBlock {
+    const std::uint8_t* data;
+    std::size_t size;
+};
+std::int64_t WriteSomeGathered(FileHandle file, const WriteBlock* blocks, std::size_t count);
+
 // Forces the file's content to stable storage.
 bool SyncFile(FileHandle file);
 bool CloseFile(FileHandle file);

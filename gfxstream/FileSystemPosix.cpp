@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -379,6 +380,24 @@ FileHandle OpenForWriting(const char* name, bool truncate) {
 std::int64_t WriteSome(FileHandle file, const std::uint8_t* data, std::size_t n) {
     for (;;) {
         const ssize_t written = ::write(file, data, n);
+        if (written >= 0) {
+            return written;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+std::int64_t WriteSomeGathered(FileHandle file, const WriteBlock* blocks, std::size_t count) {
+    iovec vectors[IOV_MAX];
+    const std::size_t n = count < IOV_MAX ? count : IOV_MAX;
+    for (std::size_t i = 0; i < n; ++i) {
+        vectors[i].iov_base = const_cast<std::uint8_t*>(blocks[i].data);
+        vectors[i].iov_len = blocks[i].size;
+    }
+    for (;;) {
+        const ssize_t written = ::writev(file, vectors, static_cast<int>(n));
         if (written >= 0) {
             return written;
         }

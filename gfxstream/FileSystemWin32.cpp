@@ -85,6 +85,17 @@ std::int64_t WriteSome(FileHandle file, const std::uint8_t* data, std::size_t n)
     return static_cast<std::int64_t>(written);
 }
 
+std::int64_t WriteSomeGathered(FileHandle file, const WriteBlock* blocks, std::size_t count) {
+    // Buffered files have no gathered write; the first block goes alone and
+    // the caller resumes after it.
+    for (std::size_t i = 0; i < count; ++i) {
+        if (blocks[i].size != 0) {
+            return WriteSome(file, blocks[i].data, blocks[i].size);
+        }
+    }
+    return 0;
+}
+
 bool SyncFile(FileHandle file) {
     return ::FlushFileBuffers(file) != 0;
 }

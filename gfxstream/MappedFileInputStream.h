@@ -1,10 +1,13 @@
-// Reads a whole file through one read-only memory mapping. Every read takes
-// its bytes straight from the mapped view; nothing is buffered.
+// Reads a file through a read-only memory mapping. Every read takes its
+// bytes straight from the mapped view; nothing is buffered. A file larger
+// than the window (8 MiB) is seen through a window that moves with the
+// reads, so a file of any size can be read under a small address-space
+// limit and takes at most a window of resident memory.
 //
 // Open answers false on any failure (missing, unreadable, not a regular
-// file, empty, or not mappable) and releases what it took. A FIFO, device or
-// socket is refused without waiting for a writer or a device. Files of any size
-// the address space can hold are mapped whole; sizes are 64-bit throughout.
+// file, empty, or not mappable) and releases what it took; sizes are 64-bit
+// throughout. A FIFO, device or socket is refused without waiting. A window that cannot be mapped
+// later raises std::bad_alloc.
 //
 // A file cut short by another program while it is mapped would make the
 // system stop the process (SIGBUS on Linux) at the first read past its new
@@ -20,9 +23,9 @@
 
 namespace GFXStream {
 
-inline constexpr const char* kFileChangedText = "File changed while it was read";
-
 struct MappedViewGuard;
+
+inline constexpr const char* kFileChangedText = "File changed while it was read";
 
 class MappedFileInputStream : public ByteRangeInputStream {
   public:
@@ -34,21 +37,24 @@ class MappedFileInputStream : public ByteRangeInputStream {
     bool Open(const char* fileName);
     void Close();
     bool IsOpen() const { return fileHandle != kInvalidFileHandle; }
-    std::uint64_t Size() const { return mappedSize; }
+    std::uint64_t Size() const { return fileSize; }
 
   protected:
+    void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
     void Consumed() override;
 
   private:
+    bool MapWindow(std::uint64_t start);
+    void UnmapWindow();
+
     FileHandle fileHandle = kInvalidFileHandle;
 #ifdef _WIN32
     HANDLE mappingHandle = nullptr;
 #endif
+    std::uint64_t fileSize = 0;
+    void* mappedView = nullptr;
     std::size_t mappedSize = 0;
-    // Start of the part of the view whose pages have not yet been handed
-    // back to the system.
-    const std::uint8_t* retainedFrom = nullptr;
-    // The view's guard against a file cut short under it (POSIX).
+    // The window's guard against a file cut short under it (POSIX).
     MappedViewGuard* guard = nullptr;
 };
 

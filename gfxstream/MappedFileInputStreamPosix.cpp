@@ -1,11 +1,12 @@
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <new>
 
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
@@ -14,9 +15,10 @@
 namespace GFXStream {
 
 namespace {
-// Pages already read are released in steps of this size, so that a large
-// file does not stay resident once it has been decoded.
-constexpr std::size_t kReleaseStep = std::size_t{8} << 20;
+// The part of the file in view at a time. A file larger than this is seen
+// through a window that moves as it is read, so that neither the address
+// space nor the resident memory the file takes grows with the file.
+constexpr std::size_t kWindowSize = std::size_t{8} << 20;
 
 std::size_t PageSize() {
     static const auto size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
@@ -45,43 +47,74 @@ bool MappedFileInputStream::Open(const char* fileName) {
         return false;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-        static_cast<std::uint64_t>(info.st_size) > SIZE_MAX) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
         const int error = errno;
         ::close(fd);
         errno = error;
         return false;
     }
-    const auto size = static_cast<std::size_t>(info.st_size);
-    void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (view == MAP_FAILED) {
+    fileHandle = fd;
+    fileSize = static_cast<std::uint64_t>(info.st_size);
+    if (!MapWindow(0)) {
         ::close(fd);
+        fileHandle = kInvalidFileHandle;
         return false;
     }
-    ::madvise(view, size, MADV_SEQUENTIAL);
-    fileHandle = fd;
-    mappedSize = size;
-    SetRange(static_cast<const std::uint8_t*>(view), size);
-    retainedFrom = viewBase;
-    guard = GuardView(view, size);
     return true;
+}
+
+bool MappedFileInputStream::MapWindow(std::uint64_t start) {
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, fileSize - start));
+    // Every byte of a window is read soon, so its pages are mapped in one
+    // call rather than fault by fault.
+    // The old window goes first, so that at most one is ever resident.
+    UnmapWindow();
+    void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileHandle,
+                        static_cast<off_t>(start));
+    if (view == MAP_FAILED) {
+        ClearRange();
+        return false;
+    }
+    mappedView = view;
+    mappedSize = length;
+    guard = GuardView(view, length);
+    SetWindow(static_cast<const std::uint8_t*>(view), length, start, fileSize);
+    return true;
+}
+
+void MappedFileInputStream::UnmapWindow() {
+    if (mappedView != nullptr) {
+        ReleaseGuard(guard);
+        guard = nullptr;
+        ::munmap(mappedView, mappedSize);
+        mappedView = nullptr;
+        mappedSize = 0;
+    }
+}
+
+void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
+    if (ViewLost(guard)) {
+        throw Exception(kFileChangedText);
+    }
+    const std::uint64_t page = PageSize();
+    // Forward, the window starts at the bytes wanted. Backward, it ends a
+    // little after them (room for a row read on from there), so that the
+    // bytes before them come into view as well.
+    std::uint64_t start = offset;
+    if (backward) {
+        n = std::max(n, kMaxSpan);
+        const std::uint64_t reach = kWindowSize - page;
+        start = offset + n > reach ? offset + n - reach : 0;
+    }
+    if (!MapWindow(start - start % page)) {
+        throw std::bad_alloc();
+    }
 }
 
 void MappedFileInputStream::Consumed() {
     if (ViewLost(guard)) {
         throw Exception(kFileChangedText);
-    }
-    if (static_cast<std::size_t>(position - retainedFrom) < kReleaseStep) {
-        return;
-    }
-    // Hand back whole pages that lie entirely behind the read position.
-    const auto offset = static_cast<std::size_t>(position - viewBase);
-    const std::size_t releaseEnd = offset - offset % PageSize();
-    const auto releaseStart = static_cast<std::size_t>(retainedFrom - viewBase);
-    if (releaseEnd > releaseStart) {
-        ::madvise(const_cast<std::uint8_t*>(retainedFrom), releaseEnd - releaseStart,
-                  MADV_DONTNEED);
-        retainedFrom = viewBase + releaseEnd;
     }
 }
 
@@ -89,16 +122,13 @@ void MappedFileInputStream::Close() {
     if (!IsOpen()) {
         return;
     }
-    ReleaseGuard(guard);
-    guard = nullptr;
-    ::munmap(const_cast<std::uint8_t*>(viewBase), mappedSize);
+    UnmapWindow();
     ::close(fileHandle);
     fileHandle = kInvalidFileHandle;
-    mappedSize = 0;
+    fileSize = 0;
     // Reads after Close report the end of the data instead of touching the
     // released view.
     ClearRange();
-    retainedFrom = nullptr;
 }
 
 }  // namespace GFXStream

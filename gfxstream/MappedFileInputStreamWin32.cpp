@@ -1,21 +1,23 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "gfxstream/MappedFileInputStream.h"
 
 namespace GFXStream {
 
 namespace {
-// Pages already read are dropped from the working set in steps of this size,
-// so that a large file does not stay resident once it has been decoded.
-constexpr std::size_t kReleaseStep = std::size_t{8} << 20;
+// The part of the file in view at a time; see the header.
+constexpr std::size_t kWindowSize = std::size_t{8} << 20;
 
-std::size_t PageSize() {
-    static const std::size_t size = [] {
+// Views start at multiples of the allocation granularity.
+std::uint64_t Granularity() {
+    static const std::uint64_t size = [] {
         SYSTEM_INFO info;
         ::GetSystemInfo(&info);
-        return static_cast<std::size_t>(info.dwPageSize);
+        return static_cast<std::uint64_t>(info.dwAllocationGranularity);
     }();
     return size;
 }
@@ -38,11 +40,11 @@ bool MappedFileInputStream::Open(const char* fileName) {
         return false;
     }
     // Devices and pipes (NUL, CON, COM1) open like files but cannot be mapped;
-    // the size is taken in 64 bits so that files of 4 GiB and more are either
-    // mapped whole or refused, never cut to their low 32 bits.
+    // the size is taken in 64 bits so that files of 4 GiB and more are never
+    // cut to their low 32 bits.
     LARGE_INTEGER size{};
     if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size) ||
-        size.QuadPart <= 0 || static_cast<std::uint64_t>(size.QuadPart) > SIZE_MAX) {
+        size.QuadPart <= 0) {
         ::CloseHandle(file);
         return false;
     }
@@ -51,51 +53,75 @@ bool MappedFileInputStream::Open(const char* fileName) {
         ::CloseHandle(file);
         return false;
     }
-    const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-    if (view == nullptr) {
-        ::CloseHandle(mapping);
-        ::CloseHandle(file);
-        return false;
-    }
     fileHandle = file;
     mappingHandle = mapping;
-    mappedSize = static_cast<std::size_t>(size.QuadPart);
-    SetRange(static_cast<const std::uint8_t*>(view), mappedSize);
-    retainedFrom = viewBase;
+    fileSize = static_cast<std::uint64_t>(size.QuadPart);
+    if (!MapWindow(0)) {
+        ::CloseHandle(mapping);
+        ::CloseHandle(file);
+        fileHandle = kInvalidFileHandle;
+        mappingHandle = nullptr;
+        fileSize = 0;
+        return false;
+    }
     return true;
 }
 
-void MappedFileInputStream::Consumed() {
-    if (static_cast<std::size_t>(position - retainedFrom) < kReleaseStep) {
-        return;
+bool MappedFileInputStream::MapWindow(std::uint64_t start) {
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, fileSize - start));
+    UnmapWindow();  // at most one window is ever mapped
+    void* view = ::MapViewOfFile(mappingHandle, FILE_MAP_READ, static_cast<DWORD>(start >> 32),
+                                 static_cast<DWORD>(start & 0xFFFFFFFFu), length);
+    if (view == nullptr) {
+        ClearRange();
+        return false;
     }
-    const auto offset = static_cast<std::size_t>(position - viewBase);
-    const std::size_t releaseEnd = offset - offset % PageSize();
-    const auto releaseStart = static_cast<std::size_t>(retainedFrom - viewBase);
-    if (releaseEnd > releaseStart) {
-        // Unlocking pages that were never locked takes them out of the
-        // working set; the call then reports ERROR_NOT_LOCKED, which is
-        // expected. The pages stay mapped and are read again from the file if
-        // SkipBack returns to them.
-        ::VirtualUnlock(const_cast<std::uint8_t*>(retainedFrom), releaseEnd - releaseStart);
-        retainedFrom = viewBase + releaseEnd;
+    mappedView = view;
+    mappedSize = length;
+    SetWindow(static_cast<const std::uint8_t*>(view), length, start, fileSize);
+    return true;
+}
+
+void MappedFileInputStream::UnmapWindow() {
+    if (mappedView != nullptr) {
+        ::UnmapViewOfFile(mappedView);
+        mappedView = nullptr;
+        mappedSize = 0;
     }
 }
+
+void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
+    const std::uint64_t grain = Granularity();
+    // Forward, the window starts at the bytes wanted. Backward, it ends a
+    // little after them (room for a row read on from there), so that the
+    // bytes before them come into view as well.
+    std::uint64_t start = offset;
+    if (backward) {
+        n = std::max(n, kMaxSpan);
+        const std::uint64_t reach = kWindowSize - grain;
+        start = offset + n > reach ? offset + n - reach : 0;
+    }
+    if (!MapWindow(start - start % grain)) {
+        throw std::bad_alloc();
+    }
+}
+
+void MappedFileInputStream::Consumed() {}
 
 void MappedFileInputStream::Close() {
     if (!IsOpen()) {
         return;
     }
-    ::UnmapViewOfFile(viewBase);
+    UnmapWindow();
     ::CloseHandle(mappingHandle);
     ::CloseHandle(fileHandle);
     fileHandle = kInvalidFileHandle;
     mappingHandle = nullptr;
-    mappedSize = 0;
+    fileSize = 0;
     // Reads after Close report the end of the data instead of touching the
     // released view.
     ClearRange();
-    retainedFrom = nullptr;
 }
 
 }  // namespace GFXStream

@@ -3,7 +3,9 @@
 // as "Unable to write to file" by whichever operation stores them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace GFXStream {
 
@@ -17,6 +19,14 @@ class OutputStream {
     virtual void WriteWord(std::uint16_t value) = 0;
     virtual void WriteDword(std::uint32_t value) = 0;
     virtual void Write(const void* buffer, std::uint32_t n) = 0;
+    // Writes the blocks one after the other, as one Write of each would. A
+    // file stream hands many large blocks to the system in one call, from
+    // the caller's memory; this default simply writes them in turn.
+    virtual void WriteGathered(const std::span<const std::uint8_t>* blocks, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Write(blocks[i].data(), static_cast<std::uint32_t>(blocks[i].size()));
+        }
+    }
 };
 
 }  // namespace GFXStream

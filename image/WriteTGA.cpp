@@ -22,12 +22,12 @@ bool FitsWord(std::int32_t value) {
     return value >= 0 && value <= 0xFFFF;
 }
 
-bool WritesColourMap(const Image& image) {
+bool WritesColourMap(const ImageDesc& image) {
     const bool indexed = image.bitsPerPixel == 8 || image.imageClass == ImageClass::ColourMapped;
     return indexed && image.paletteSize != 0;
 }
 
-std::uint8_t ImageTypeFor(const Image& image, bool rle) {
+std::uint8_t ImageTypeFor(const ImageDesc& image, bool rle) {
     std::uint8_t type = 1;
     // An 8-bit picture without a palette has nothing to index: as Image
     // Type 1 it would be a colour-mapped file without a colour map, which no
@@ -48,7 +48,7 @@ std::uint8_t ImageTypeFor(const Image& image, bool rle) {
     return static_cast<std::uint8_t>(type + (rle ? 8 : 0));
 }
 
-void Validate(const Image& image) {
+void Validate(const ImageDesc& image) {
     const int depth = image.bitsPerPixel;
     if (depth < 8 || depth > 32 || depth % 8 != 0) {
         throw Exception(kUnsupportedColourDepthText);
@@ -62,7 +62,7 @@ void Validate(const Image& image) {
     }
 }
 
-void WriteHeader(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
+void WriteHeader(OutputStream& stream, const ImageDesc& image, bool rle, std::uint8_t alphaBits) {
     const bool colourMap = WritesColourMap(image);
     TGAHeader header;
     header.colorMapType = colourMap ? 1 : 0;
@@ -80,9 +80,10 @@ void WriteHeader(OutputStream& stream, const Image& image, bool rle, std::uint8_
     stream.Write(bytes, TGAHeader::kSize);
 }
 
-void WriteColourMap(OutputStream& stream, const Image& image) {
-    for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(image.paletteSize); ++i) {
-        const PaletteColour colour = image.GetPaletteEntry(i);
+void WriteColourMap(OutputStream& stream, const RowSource& source) {
+    const auto entries = static_cast<std::uint32_t>(source.Describe().paletteSize);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const PaletteColour colour = source.PaletteEntry(i);
         stream.WriteByte(colour.blue);
         stream.WriteByte(colour.green);
         stream.WriteByte(colour.red);
@@ -218,44 +219,50 @@ void WriteRunLengthRow(OutputStream& stream, const std::uint8_t* row, std::uint3
     }
 }
 
-void WriteBody(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
+void WriteBody(OutputStream& stream, RowSource& source, bool rle, std::uint8_t alphaBits) {
+    const ImageDesc& image = source.Describe();
     Validate(image);
     WriteHeader(stream, image, rle, alphaBits);
     if (WritesColourMap(image)) {
-        WriteColourMap(stream, image);
+        WriteColourMap(stream, source);
     }
     const auto width = static_cast<std::uint32_t>(image.width);
-    const auto bytesPerPixel = static_cast<std::uint32_t>(image.bytesPerPixel);
+    const auto bytesPerPixel = static_cast<std::uint32_t>(image.bitsPerPixel / 8);
     const auto height = static_cast<std::uint32_t>(image.height);
+    const std::size_t rowBytes = RowBytesOf(image);
+    if (rowBytes == 0) {
+        return;  // no pixels, and no packets either
+    }
+    RowBlocks blocks;
     if (rle) {
         for (std::uint32_t y = 0; y < height; ++y) {
-            WriteRunLengthRow(stream, image.Row(y), width, bytesPerPixel);
+            source.Rows(y, 1, blocks);
+            WriteRunLengthRow(stream, blocks.block[0].data(), width, bytesPerPixel);
         }
+        source.Finish();
         return;
     }
-    const std::size_t rowBytes = image.RowBytes();
-    if (rowBytes == 0 || rowBytes != static_cast<std::size_t>(image.stride)) {
-        for (std::uint32_t y = 0; y < height; ++y) {
-            stream.Write(image.Row(y), width * bytesPerPixel);
-        }
-        return;
-    }
-    // Rows without tail bytes lie back to back, so the file's pixel data is
-    // the pixel buffer itself: it goes out in a few large blocks, which the
-    // output stream hands to the file straight from the image's memory.
-    const std::uint32_t rowsPerBlock =
+    // Rows go out about a megabyte at a time, which the output stream hands
+    // to the file straight from the source's memory.
+    const std::uint32_t rowsPerWrite =
         static_cast<std::uint32_t>(std::max<std::size_t>(1, kLargeBlockBytes / rowBytes));
-    for (std::uint32_t y = 0; y < height; y += rowsPerBlock) {
-        const std::uint32_t rows = std::min(rowsPerBlock, height - y);
-        stream.Write(image.Row(y), static_cast<std::uint32_t>(rows * rowBytes));
+    for (std::uint32_t y = 0; y < height;) {
+        y += source.Rows(y, std::min(rowsPerWrite, height - y), blocks);
+        stream.WriteGathered(blocks.block, blocks.count);
     }
+    source.Finish();
 }
 
 }  // namespace
 
 void WriteTGA(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
+    ImageRows rows(image);
+    WriteTGA(stream, rows, rle, alphaBits);
+}
+
+void WriteTGA(OutputStream& stream, RowSource& source, bool rle, std::uint8_t alphaBits) {
     try {
-        WriteBody(stream, image, rle, alphaBits);
+        WriteBody(stream, source, rle, alphaBits);
     } catch (const Exception& caught) {
         GFXStream::RaiseWithPrefix("WriteTGA: ", caught);
     }

@@ -28,8 +28,13 @@
 
 #include "gfxstream/OutputStream.h"
 #include "image/Image.h"
+#include "image/RowSource.h"
 
 void WriteTGA(GFXStream::OutputStream& stream, const Image& image, bool rle,
+              std::uint8_t alphaBits = 0);
+// The same file from any source of rows: a file read in place is written
+// without ever being held whole.
+void WriteTGA(GFXStream::OutputStream& stream, RowSource& source, bool rle,
               std::uint8_t alphaBits = 0);
 
 inline constexpr const char* kUnsupportedColourDepthText = "Unsupported colour depth";

@@ -366,12 +366,13 @@ TEST_F(ConvertFilesTest, OutOfMemoryIsContainedInThatFilesTurn) {
 #ifdef TESSARY_ADDRESS_SANITIZER
     GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
 #else
-    // 3000 x 3000 x 3 bytes: the file can be mapped under the limit, but its
-    // image cannot be held as well.
+    // 4000 x 4000 x 3 bytes: the normal form is written from the file a
+    // window at a time, but run-length output needs the image, which cannot
+    // be held under the limit.
     Bytes huge = MakeTrueColourTGA(1, 1, false, false);
-    huge[12] = huge[14] = 0xB8;  // 3000 = 0x0BB8, width and height
-    huge[13] = huge[15] = 0x0B;
-    huge.resize(18 + 3000 * 3000 * 3);
+    huge[12] = huge[14] = 0xA0;  // 4000 = 0x0FA0, width and height
+    huge[13] = huge[15] = 0x0F;
+    huge.resize(18 + 4000 * 4000 * 3);
     WriteFileBytes(Source("huge.tga"), huge);
     WriteFileBytes(Source("small.tga"), MakeTrueColourTGA(2, 2, false, false));
     const std::vector<std::string> names = {"huge.tga", "small.tga"};
@@ -382,7 +383,9 @@ TEST_F(ConvertFilesTest, OutOfMemoryIsContainedInThatFilesTurn) {
     rlimit limited = saved;
     limited.rlim_cur = AddressSpaceInUse() + 40u * 1024 * 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
-    const ConvertSummary summary = ConvertFiles(log, destination.c_str(), list.c_str());
+    ConvertOptions options;
+    options.rle = true;
+    const ConvertSummary summary = ConvertFiles(log, destination.c_str(), list.c_str(), options);
     ::setrlimit(RLIMIT_AS, &saved);
 
     EXPECT_EQ(log.text, std::string("huge.tgaError: ReadTGA: ") + kOutOfMemoryText + "\n" +

@@ -60,6 +60,14 @@ class ProbeStream : public FileOutputStream {
         }
         return FileOutputStream::SystemWrite(data, maxPerCall ? std::min(n, maxPerCall) : n);
     }
+    std::int64_t SystemWriteGathered(const GFXStream::FileSystem::WriteBlock* blocks,
+                                     std::size_t count) override {
+        if (maxPerCall == 0) {
+            writes.push_back(0);  // one gathered call, whatever it carries
+            return FileOutputStream::SystemWriteGathered(blocks, count);
+        }
+        return SystemWrite(blocks[0].data, blocks[0].size);
+    }
     std::uint8_t* AllocateRing() override {
         ++ringRequests;
         return refuseRing ? nullptr : FileOutputStream::AllocateRing();
@@ -157,7 +165,7 @@ TEST(MappedFileInputStream, ReadsCorrectlyPastThePagesItHandsBack) {
 // Made with POSIX calls (a sparse file through ftruncate and pwrite); the
 // Windows build has its own version among the Win32 stream tests.
 #ifndef _WIN32
-TEST(MappedFileInputStream, MapsFilesOf4GiBAndMoreWhole) {
+TEST(MappedFileInputStream, ReadsFilesOf4GiBAndMore) {
     TempDir dir;
     const std::string name = dir / "sparse";
     const std::uint64_t size = (std::uint64_t{1} << 32) + 6;
@@ -204,6 +212,33 @@ TEST_P(RingRules, FileSeesBytesOnlyWhenTheRingHasNoRoom) {
     EXPECT_EQ(out.writes, GetParam().duringWrites);
     out.Close();
     EXPECT_EQ(out.writes, GetParam().afterClose);
+}
+
+// Blocks of rows handed over together: after the pending bytes, in order,
+// whole, however short the system's writes; few enough to fit the ring go
+// into it.
+TEST(FileOutputStream, GatheredBlocksReachTheFileInOrder) {
+    const Bytes data = Pattern(10 + 3 * 50000);
+    for (const std::size_t blockSize : {std::size_t{50000}, std::size_t{100}}) {
+        for (const std::size_t maxPerCall :
+             {std::size_t{0}, std::size_t{1000}, std::size_t{70000}}) {
+            TempDir dir;
+            ProbeStream out;
+            out.maxPerCall = maxPerCall;
+            ASSERT_TRUE(out.Open((dir / "out").c_str(), true));
+            out.Write(data.data(), 10);
+            std::vector<std::span<const std::uint8_t>> blocks;
+            for (std::size_t k = 0; k < 3; ++k) {
+                blocks.emplace_back(data.data() + 10 + k * blockSize, blockSize);
+                blocks.emplace_back();  // an empty block changes nothing
+            }
+            out.WriteGathered(blocks.data(), blocks.size());
+            EXPECT_EQ(out.writes.empty(), blockSize == 100);
+            out.Close();
+            const Bytes expected(data.begin(), data.begin() + 10 + 3 * std::ptrdiff_t(blockSize));
+            EXPECT_EQ(ReadFile(dir / "out"), expected) << blockSize << " " << maxPerCall;
+        }
+    }
 }
 
 namespace {

@@ -1,21 +1,21 @@
 // The dialog driven as a user would, with pickers that answer from the test
 // and real batches on files the tests write.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <QClipboard>
 #include <QDropEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QUrl>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 
+#include <atomic>
 #include <memory>
+#include <semaphore>
 
 #include "GuiTestSupport.h"
 #include "app/gui/MainDialog.h"
@@ -62,7 +62,10 @@ class MainDialogTest : public ::testing::Test {
         WriteBytes(dir / "in/b.tga", TruncatedTga());
         WriteBytes(dir / "in/c.tga", TopDownTga());
         dialog.show();
+        dialog.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
     }
+    ~MainDialogTest() override { release.release(); }  // never leave the batch held
 
     void Answer(QStringList files, QString folder) {
         dialog.SetPicker(std::make_unique<FakePicker>(record, std::move(files), std::move(folder)));
@@ -72,6 +75,7 @@ class MainDialogTest : public ::testing::Test {
     std::string Done(const char* name) const {
         return std::string(name) + "->" + Out().toStdString() + "/" + name + "...Done\n";
     }
+    static constexpr const char* kBroken = "b.tgaError: ReadTGA: Unexpected end of input\n";
 
     QPlainTextEdit* Log() { return dialog.findChild<QPlainTextEdit*>(QStringLiteral("log")); }
     QPushButton* Button() { return dialog.findChild<QPushButton*>(QStringLiteral("fixFiles")); }
@@ -83,30 +87,57 @@ class MainDialogTest : public ::testing::Test {
         WaitUntil([&] { return !dialog.IsBatchRunning(); });
     }
 
+    // Starts a batch of a, b and c converted one at a time, so that holding
+    // its thread holds the batch, and holds it before b until `release`.
+    void StartHeldBeforeB() {
+        auto* runner = dialog.findChild<BatchRunner*>();
+        runner->SetJobs(1);
+        QObject::connect(runner, &BatchRunner::Progress, [this](qint64 at, qint64, const QString&) {
+            if (at == 2) {
+                held = true;
+                release.acquire();
+            }
+        });
+        Answer({In("a.tga"), In("b.tga"), In("c.tga")}, Out());
+        QTest::mouseClick(Button(), Qt::LeftButton);
+        WaitUntil([&] { return held.load(); });
+    }
+
     GuiTempDir dir;
+    std::counting_semaphore<> release{0};
+    std::atomic<bool> held{false};
     MainDialog dialog;
     FakePicker::Record record;
 };
 
-TEST_F(MainDialogTest, PressAsksForFilesThenFolderAndLogsEveryFile) {
-    Answer({In("a.tga"), In("b.tga"), In("c.tga")}, Out());
-    QTest::mouseClick(Button(), Qt::LeftButton);
-    // The button stays off until the batch has ended.
-    EXPECT_TRUE(dialog.IsBatchRunning());
-    EXPECT_FALSE(Button()->isEnabled());
-    WaitUntil([&] { return !dialog.IsBatchRunning(); });
-    EXPECT_TRUE(Button()->isEnabled());
+TEST_F(MainDialogTest, PressAsksForFilesThenFolderAndLogsEveryFileWithASummary) {
+    EXPECT_TRUE(Log()->toPlainText().isEmpty());
+    EXPECT_EQ(Log()->placeholderText(), "Press Fix Files... or drop .tga files or folders here.");
+    EXPECT_FALSE(dialog.findChild<QPushButton*>("openFolder")->isVisible());
 
+    Answer({In("a.tga"), In("b.tga"), In("c.tga")}, Out());
+    Press();
     EXPECT_EQ(record.calls, QStringList({"files", "folder"}));
     EXPECT_EQ(record.filter, "Targa (*.tga)");
     EXPECT_EQ(record.defaultSuffix, "tga");
     EXPECT_EQ(record.title, "Select destination folder");
 
-    EXPECT_EQ(LogText(),
-              Done("a.tga") + "b.tgaError: ReadTGA: Unexpected end of input\n" + Done("c.tga"));
+    EXPECT_EQ(LogText(), Done("a.tga") + kBroken + Done("c.tga") + "2 converted, 1 failed\n");
     EXPECT_EQ(ReadBytes(dir / "out/a.tga"), TopDownTgaFixed());
     EXPECT_EQ(ReadBytes(dir / "out/c.tga"), TopDownTgaFixed());
     EXPECT_FALSE(std::filesystem::exists(dir / "out/b.tga"));
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("openFolder")->isVisible());
+
+    // The failure stands out from its neighbours; a copy is the text alone.
+    const QTextBlock done = Log()->document()->firstBlock();
+    const QTextBlock failed = done.next();
+    EXPECT_NE(failed.begin().fragment().charFormat().foreground(),
+              done.begin().fragment().charFormat().foreground());
+    Log()->selectAll();
+    Log()->copy();
+    const QMimeData* copied = QApplication::clipboard()->mimeData();
+    EXPECT_EQ(copied->formats(), QStringList({"text/plain"}));
+    EXPECT_EQ(copied->text().toStdString(), LogText());
 }
 
 TEST_F(MainDialogTest, OneFileAndFilesFromSeveralFolders) {
@@ -115,23 +146,14 @@ TEST_F(MainDialogTest, OneFileAndFilesFromSeveralFolders) {
 
     Answer({In("a.tga")}, Out());
     Press();
-    EXPECT_EQ(LogText(), Done("a.tga"));
+    EXPECT_EQ(LogText(), Done("a.tga") + "1 converted, 0 failed\n");
 
     // Dropped files may come from anywhere; the log still holds one batch.
     Answer({}, Out());
     dialog.FixFiles({In("c.tga"), dir.Q("other/d.tga"), In("b.tga")});
     WaitUntil([&] { return !dialog.IsBatchRunning(); });
-    EXPECT_EQ(LogText(),
-              Done("c.tga") + Done("d.tga") + "b.tgaError: ReadTGA: Unexpected end of input\n");
+    EXPECT_EQ(LogText(), Done("c.tga") + Done("d.tga") + kBroken + "2 converted, 1 failed\n");
     EXPECT_EQ(ReadBytes(dir / "out/d.tga"), TopDownTgaFixed());
-}
-
-TEST_F(MainDialogTest, SecondBatchStartsWithAnEmptyLog) {
-    Answer({In("a.tga"), In("b.tga")}, Out());
-    Press();
-    Answer({In("c.tga")}, Out());
-    Press();
-    EXPECT_EQ(LogText(), Done("c.tga"));
 }
 
 TEST_F(MainDialogTest, CancellingEitherPickerLeavesTheLogAsItWas) {
@@ -153,80 +175,144 @@ TEST_F(MainDialogTest, CancellingEitherPickerLeavesTheLogAsItWas) {
     EXPECT_EQ(LogText(), before);
     EXPECT_TRUE(Button()->isEnabled());
     EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
-}
 
-TEST_F(MainDialogTest, EscapeAndEnterNeverCloseOnlyTheCloseControlDoes) {
-    Answer({}, Out());
-    for (QWidget* target : {static_cast<QWidget*>(&dialog), static_cast<QWidget*>(Log()),
-                            static_cast<QWidget*>(Button())}) {
-        target->setFocus();
-        for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
-            QTest::keyClick(target, key);
-            EXPECT_TRUE(dialog.isVisible())
-                << "key " << key << " on " << target->objectName().toStdString();
-        }
-    }
-    EXPECT_TRUE(record.calls.isEmpty()) << "the button is not the default button";
-    EXPECT_FALSE(Button()->isDefault());
-    EXPECT_FALSE(Button()->autoDefault());
-
-    EXPECT_TRUE(dialog.close());
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), 0);
-}
-
-TEST_F(MainDialogTest, DroppedFilesSkipTheFilePicker) {
+    // A second batch starts with an empty log.
     Answer({In("c.tga")}, Out());
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(In("a.tga")), QUrl::fromLocalFile(dir.Q("in")),
-                  QUrl(QStringLiteral("https://example.invalid/x.tga"))});
-    const QPoint centre = dialog.rect().center();
-    QDragEnterEvent enter(centre, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&dialog, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(centre), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&dialog, &drop);
-    WaitUntil([&] { return record.calls.size() == 1 && !dialog.IsBatchRunning(); });
-
-    // Only the local file counts: the folder and the remote address do not.
-    EXPECT_EQ(record.calls, QStringList({"folder"}));
-    EXPECT_EQ(LogText(), Done("a.tga"));
+    Press();
+    EXPECT_EQ(LogText(), Done("c.tga") + "1 converted, 0 failed\n");
 }
 
-// The batch's second file is an empty file the test holds a lease on:
-// opening it blocks until the test lets go, which holds the batch at a
-// known point.
-TEST_F(MainDialogTest, LogGrowsDuringTheBatchAndClosingStopsAfterTheCurrentFile) {
-    const auto gate = dir / "in/gate.tga";
-    std::signal(SIGIO, SIG_IGN);  // the lease holder's notice of the waiting open
-    const int lease = ::open(gate.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(lease, 0);
-    if (::fcntl(lease, F_SETLEASE, F_WRLCK) != 0) {
-        ::close(lease);
-        GTEST_SKIP() << "no file leases here: " << std::strerror(errno);
+TEST_F(MainDialogTest, ReplacingAsksOnceAndCancelWritesNothing) {
+    {  // Nothing there yet: no question.
+        ModalAnswer<QMessageBox> none([](QMessageBox& box) { box.reject(); });
+        Answer({In("a.tga"), In("c.tga")}, Out());
+        Press();
+        EXPECT_FALSE(none.Answered());
     }
-    Answer({In("a.tga"), In("gate.tga"), In("c.tga")}, Out());
+
+    struct Case {
+        const char* folder;
+        const char* answer;
+        const char* originals;  // what the question says of them
+    };
+    for (const Case c : {Case{"out", "Cancel", "not the picked files"},
+                         Case{"out", "Replace", "not the picked files"},
+                         Case{"in", "Replace", "They are the originals"}}) {
+        WriteBytes(dir / "out/a.tga", {1});
+        QString question;
+        ModalAnswer<QMessageBox> answer([&](QMessageBox& box) {
+            question = box.text() + box.informativeText();
+            ClickButton(box, QString::fromLatin1(c.answer));
+        });
+        Answer({In("a.tga"), In("c.tga")}, dir.Q(c.folder));
+        Press();
+        EXPECT_TRUE(question.startsWith("2 files in ") && question.contains(c.originals))
+            << question.toStdString();
+        const bool replaced = c.answer == std::string("Replace");
+        EXPECT_EQ(ReadBytes(dir / c.folder / "a.tga") == TopDownTgaFixed(), replaced);
+    }
+}
+
+TEST_F(MainDialogTest, KeysFocusStartsOnTheButtonAndOnlyButtonsAnswerEnter) {
+    EXPECT_EQ(QApplication::focusWidget(), Button());
+    Answer({}, Out());
+    // Escape never closes; Enter and Space press the focused button, and
+    // Alt+F the button wherever the focus is.
+    struct Case {
+        QWidget* target;
+        Qt::Key key;
+        Qt::KeyboardModifier modifier;
+        qsizetype asks;
+    };
+    for (const Case c : {Case{Log(), Qt::Key_Escape, Qt::NoModifier, 0},
+                         Case{Log(), Qt::Key_Return, Qt::NoModifier, 0},
+                         Case{Button(), Qt::Key_Return, Qt::NoModifier, 1},
+                         Case{Button(), Qt::Key_Enter, Qt::KeypadModifier, 1},
+                         Case{Button(), Qt::Key_Space, Qt::NoModifier, 1},
+                         Case{Log(), Qt::Key_F, Qt::AltModifier, 1}}) {
+        record.calls.clear();
+        c.target->setFocus();
+        QTest::keyClick(c.target, c.key, c.modifier);
+        WaitUntil([&] { return record.calls.size() >= c.asks; }, 2);  // a click takes a moment
+        EXPECT_EQ(record.calls.size(), c.asks)
+            << "key " << c.key << " on " << c.target->objectName().toStdString();
+        EXPECT_TRUE(dialog.isVisible());
+    }
+    // Ctrl+Q, with no batch running, asks nothing and closes.
+    QTest::keyClick(Log(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(MainDialogTest, FoldersDroppedOrNamedStandForTheirTgaFilesBelow) {
+    std::filesystem::create_directories(dir / "in/sub");
+    WriteBytes(dir / "in/sub/d.TGA", TopDownTga());
+    WriteBytes(dir / "in/notes.txt", {1});
+    Answer({}, Out());
+    const auto drop = [&](const QStringList& paths) {
+        QMimeData mime;
+        QList<QUrl> urls{QUrl(QStringLiteral("https://example.invalid/x.tga"))};
+        for (const QString& path : paths) {
+            urls.push_back(QUrl::fromLocalFile(path));
+        }
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(9, 9), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&dialog, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent dropped(QPointF(9, 9), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&dialog, &dropped);
+        QTest::qWait(50);
+        WaitUntil([&] { return !dialog.IsBatchRunning(); });
+    };
+
+    // A drop of nothing usable says so and asks nothing.
+    drop({dir.Q("out"), In("notes.txt")});
+    EXPECT_TRUE(record.calls.isEmpty());
+    EXPECT_EQ(LogText(), "No .tga files to fix in what was dropped or named.\n");
+
+    // The dropped folder's files keep their places below the destination.
+    drop({dir.Q("in")});
+    EXPECT_EQ(record.calls, QStringList({"folder"}));
+    EXPECT_EQ(ReadBytes(dir / "out/sub/d.TGA"), TopDownTgaFixed());
+    EXPECT_EQ(LogText(), Done("a.tga") + kBroken + Done("c.tga") + "sub/d.TGA->" +
+                             Out().toStdString() + "/sub/d.TGA...Done\n3 converted, 1 failed\n");
+
+    // Named as on the command line.
+    Answer({}, dir.Q("in"));
+    dialog.FixFiles({dir.Q("in/sub")});
+    WaitUntil([&] { return !dialog.IsBatchRunning(); });
+    EXPECT_EQ(ReadBytes(dir / "in/d.TGA"), TopDownTgaFixed());
+}
+
+TEST_F(MainDialogTest, ProgressAndStopAfterTheCurrentFile) {
+    StartHeldBeforeB();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.findChild<QProgressBar*>()->text(), "2 of 3");
+    EXPECT_EQ(dialog.findChild<QLabel*>()->text(), "b.tga");
+    EXPECT_EQ(dialog.windowTitle(), "33% - Tessary");
+    EXPECT_EQ(Button()->text(), "&Stop");
+
     QTest::mouseClick(Button(), Qt::LeftButton);
+    release.release();
+    WaitUntil([&] { return !dialog.IsBatchRunning(); });
+    EXPECT_EQ(LogText(), Done("a.tga") + kBroken + "1 converted, 1 failed, 1 not started\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/c.tga"));
+    EXPECT_EQ(dialog.windowTitle(), "Tessary");
+    EXPECT_EQ(Button()->text(), "&Fix Files...");
+    EXPECT_FALSE(dialog.findChild<QProgressBar*>()->isVisible());
+}
 
-    // The first file is logged while the batch still waits on the second.
-    WaitUntil([&] { return LogText() == Done("a.tga"); });
-    EXPECT_TRUE(dialog.IsBatchRunning());
-
-    dialog.close();
-    EXPECT_TRUE(dialog.isVisible()) << "the window waits for the current file";
-
-    // Let the blocked open go through; the empty file is no file to convert.
-    ::fcntl(lease, F_SETLEASE, F_UNLCK);
-    ::close(lease);
-
+TEST_F(MainDialogTest, ClosingDuringABatchAsksAndStopsAfterTheCurrentFile) {
+    StartHeldBeforeB();
+    for (const char* answer : {"Keep Converting", "Stop and Quit"}) {
+        ModalAnswer<QMessageBox> question(
+            [&](QMessageBox& box) { ClickButton(box, QString::fromLatin1(answer)); });
+        dialog.close();  // the window's close control; Ctrl+Q comes the same way
+        EXPECT_TRUE(question.Answered());
+        EXPECT_TRUE(dialog.isVisible()) << "the window waits for the current file";
+    }
+    release.release();
     WaitUntil([&] { return !dialog.isVisible(); });
-    EXPECT_FALSE(dialog.IsBatchRunning());
-    // With a job per core, c.tga may have been begun beside the gate; then
-    // it is finished and logged, and no file is written without its line.
-    const std::string stopped =
-        Done("a.tga") + "gate.tga: Unable to open file (Empty file)\n";
-    const bool cWritten = std::filesystem::exists(dir / "out/c.tga");
-    EXPECT_EQ(LogText(), cWritten ? stopped + Done("c.tga") : stopped);
+    EXPECT_EQ(LogText(), Done("a.tga") + kBroken + "1 converted, 1 failed, 1 not started\n");
 }
 
 TEST_F(MainDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
@@ -242,7 +328,7 @@ TEST_F(MainDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
     EXPECT_GE(button.width(), Button()->fontMetrics().horizontalAdvance(Button()->text()));
 
     EXPECT_EQ(dialog.windowTitle(), "Tessary");
-    EXPECT_EQ(Button()->text(), "Fix Files...");
+    EXPECT_EQ(Button()->text(), "&Fix Files...");
     EXPECT_TRUE(Log()->isReadOnly());
     EXPECT_EQ(Log()->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_TRUE(Log()->horizontalScrollBar()->isVisible());

@@ -244,6 +244,12 @@ namespace {
             ::_exit(126);
         }
     }
+    if (options.addressSpaceLimit) {
+        const rlimit limit{*options.addressSpaceLimit, *options.addressSpaceLimit};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            ::_exit(126);
+        }
+    }
     if (options.user) {
         const auto group = static_cast<gid_t>(*options.user);
         if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(*options.user) != 0) {

@@ -62,6 +62,8 @@ struct ProcessOptions {
     std::optional<uid_t> user;
     // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored so a write past it fails.
     std::optional<std::uint64_t> fileSizeLimit;
+    // RLIMIT_AS in bytes: the most address space the child may take.
+    std::optional<std::uint64_t> addressSpaceLimit;
     std::string workingFolder;
     // Without anonymous temporary files, as on file systems that have none.
     bool noAnonymousFiles = false;

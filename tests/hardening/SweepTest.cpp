@@ -1,7 +1,8 @@
 // Truncations and single-bit flips of real and generated files. Each must
 // decode or fail with a GFXStream::Exception whose text begins "ReadTGA: ";
 // nothing else may escape, and (under the sanitizers) no byte outside the
-// input and the image may be touched.
+// input and the image may be touched. The normal form written straight from
+// the file must agree with each: the same bytes, or the same refusal.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,9 +11,28 @@
 #include "HardeningSupport.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/MemoryOutputStream.h"
 #include "image/ReadTGA.h"
+#include "image/TGAFileRows.h"
+#include "image/WriteTGA.h"
 
 namespace {
+
+void ExpectStreamedAgrees(const Bytes& exact, const std::string& outcome) {
+    GFXStream::MemoryInputStream in(exact.data(), exact.size());
+    GFXStream::MemoryOutputStream out;
+    std::string streamed;
+    try {
+        TGAFileRows rows(in);
+        WriteTGA(out, rows, false);
+    } catch (const GFXStream::Exception& e) {
+        streamed = e.message ? e.message : "(null)";
+    }
+    ASSERT_EQ(streamed, outcome);
+    if (outcome.empty()) {
+        ASSERT_TRUE(out.bytes == NormalForm(exact));
+    }
+}
 
 constexpr const char* kEndOfInput = "ReadTGA: Unexpected end of input";
 
@@ -25,10 +45,12 @@ std::string DecodeOutcome(const std::uint8_t* data, std::size_t size) {
     try {
         const std::unique_ptr<Image> image = ReadTGA(in, nullptr, nullptr);
         EXPECT_NE(image, nullptr);
+        ExpectStreamedAgrees(exact, "");
         return "";
     } catch (const GFXStream::Exception& e) {
         const std::string message = e.message ? e.message : "(null)";
         EXPECT_EQ(message.rfind("ReadTGA: ", 0), 0u) << message;
+        ExpectStreamedAgrees(exact, message);
         return message.empty() ? "(empty)" : message;
     } catch (const std::bad_alloc&) {
         ADD_FAILURE() << "std::bad_alloc from " << size << " bytes";

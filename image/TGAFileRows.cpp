@@ -1,0 +1,155 @@
+#include "image/TGAFileRows.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "gfxstream/Exception.h"
+#include "gfxstream/MemoryInputStream.h"
+#include "image/ReadTGA.h"
+#include "image/RowMirror.h"
+
+using GFXStream::Exception;
+
+namespace {
+
+void SkipExactly(GFXStream::ByteRangeInputStream& file, std::uint64_t n) {
+    if (file.Remaining() < n) {
+        throw Exception(GFXStream::kUnexpectedEndText);
+    }
+    file.Seek(file.Offset() + n);
+}
+
+}  // namespace
+
+TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source) {
+    // The header, image ID and colour map are read by ReadTGA itself, from a
+    // copy whose header declares no rows: the same checks, texts and palette,
+    // and no pixel buffer.
+    const std::uint64_t start = file.Offset();
+    std::uint64_t prologueBytes = std::min<std::uint64_t>(file.Remaining(), TGAHeader::kSize);
+    if (prologueBytes == TGAHeader::kSize) {
+        std::uint8_t bytes[TGAHeader::kSize];
+        std::memcpy(bytes, file.Span(start, TGAHeader::kSize), TGAHeader::kSize);
+        header = TGAHeader::Decode(bytes);
+        prologueBytes = std::min(file.Remaining(),
+                                 prologueBytes + header.idLength + ColourMapOf(header).regionBytes);
+    }
+    // At most 18 + 255 + 65535 x 32 bytes.
+    std::vector<std::uint8_t> copy(static_cast<std::size_t>(prologueBytes));
+    file.Seek(start);
+    file.Read(copy.data(), static_cast<std::uint32_t>(copy.size()));
+    if (copy.size() >= TGAHeader::kSize) {
+        copy[14] = copy[15] = 0;  // Image Height
+    }
+    GFXStream::MemoryInputStream prologueStream(copy.data(), copy.size());
+    shape = ReadTGA(prologueStream, nullptr, nullptr);
+    pixelStart = start + prologueStream.Offset();
+
+    desc.width = shape->width;
+    desc.height = header.height;
+    desc.xOrigin = shape->xOrigin;
+    desc.yOrigin = shape->yOrigin;
+    desc.fill = shape->fill;
+    desc.bitsPerPixel = shape->bitsPerPixel;
+    desc.paletteSize = shape->paletteSize;
+    desc.imageClass = shape->imageClass;
+    rowBytes = RowBytesOf(desc);
+    try {
+        // Run-length data shorter than the fewest bytes the picture needs
+        // runs out during the walk, with the text the reader's early check
+        // gives it.
+        if (header.IsRunLength()) {
+            IndexRunLengthRows();
+        } else {
+            CheckUncompressedData();
+        }
+    } catch (const Exception& caught) {
+        GFXStream::RaiseWithPrefix("ReadTGA: ", caught);
+    }
+    if (header.IsRunLength() || header.IsRightToLeft()) {
+        rowBuffer.resize(rowBytes);
+    }
+}
+
+void TGAFileRows::CheckUncompressedData() const {
+    if (file.RangeSize() - pixelStart < std::uint64_t{header.height} * rowBytes) {
+        throw Exception(GFXStream::kUnexpectedEndText);
+    }
+}
+
+// Walks the packet headers once, in file order, as ReadRunLengthRow would:
+// each stored row takes the next `width` pixels of the packet stream, and a
+// packet may carry on into the next row but not past the last pixel.
+void TGAFileRows::IndexRunLengthRows() {
+    const std::uint32_t width = header.width;
+    const std::uint32_t bytesPerPixel = header.BytesPerPixel();
+    rowStarts.resize(header.height);
+    file.Seek(pixelStart);
+    PacketCarry carry;
+    for (RowStart& row : rowStarts) {
+        row = {file.Offset(), carry};
+        std::uint32_t left = width;
+        while (left > 0) {
+            if (carry.left == 0) {
+                const std::uint8_t packetHeader = file.ReadByte();
+                carry.left = PacketPixelCount(packetHeader);
+                carry.run = IsRunPacket(packetHeader);
+                if (carry.run && file.Read(carry.pixel, bytesPerPixel) != bytesPerPixel) {
+                    throw Exception(GFXStream::kUnexpectedEndText);
+                }
+            }
+            const std::uint32_t take = std::min(carry.left, left);
+            if (!carry.run) {
+                SkipExactly(file, std::uint64_t{take} * bytesPerPixel);
+            }
+            carry.left -= take;
+            left -= take;
+        }
+    }
+    if (carry.left != 0) {
+        throw Exception(kPacketPastImageEndText);
+    }
+}
+
+std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) {
+    const std::uint32_t height = header.height;
+    const std::uint32_t stored = header.IsTopDown() ? height - 1 - y : y;
+    const std::uint32_t bytesPerPixel = header.BytesPerPixel();
+    blocks.count = 1;
+    if (header.IsRunLength()) {
+        const RowStart& start = rowStarts[stored];
+        PacketCarry carry = start.carry;
+        file.Seek(start.offset);
+        ReadRunLengthRow(rowBuffer.data(), file, header.width, bytesPerPixel, carry);
+    } else if (!header.IsRightToLeft()) {
+        // Uncompressed rows come straight from the file: bottom-up ones as
+        // one block, top-down ones as one block each, in reverse order, from
+        // one stretch of the file in view.
+        const auto inView =
+            static_cast<std::uint32_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes);
+        std::uint32_t rows = std::max<std::uint32_t>(1, std::min(most, inView));
+        if (header.IsTopDown()) {
+            rows = std::min(rows, RowBlocks::kMost);
+        }
+        const std::uint32_t first = header.IsTopDown() ? stored + 1 - rows : stored;
+        const std::uint8_t* bytes =
+            file.Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
+        if (!header.IsTopDown()) {
+            blocks.block[0] = {bytes, rows * rowBytes};
+            return rows;
+        }
+        for (std::uint32_t i = 0; i < rows; ++i) {
+            blocks.block[i] = {bytes + std::size_t{rows - 1 - i} * rowBytes, rowBytes};
+        }
+        blocks.count = rows;
+        return rows;
+    } else {
+        std::memcpy(rowBuffer.data(),
+                    file.Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes), rowBytes);
+    }
+    if (header.IsRightToLeft()) {
+        MirrorRow(rowBuffer.data(), header.width, bytesPerPixel);
+    }
+    blocks.block[0] = {rowBuffer.data(), rowBytes};
+    return 1;
+}

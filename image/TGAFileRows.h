@@ -1,0 +1,61 @@
+// A Targa file's picture read in place: its rows handed to the writer from
+// the bottom row upward without the picture ever being held whole, so that
+// converting a file to the normal form costs a window of the file and a row,
+// whatever the picture's size.
+//
+// Uncompressed rows are handed out straight from the file's bytes (several
+// at once when they lie bottom-up); only a right-to-left row is mirrored in
+// a row buffer. Run-length rows are decoded one at a time in the order the
+// writer needs them: one pass over the packet headers records where each
+// stored row starts and what is left of a packet that crosses into it.
+//
+// The result is exactly what ReadTGA and then WriteTGA give: the header,
+// image ID and colour map are read by ReadTGA itself, and every refusal of
+// the pixel data is made, with ReadTGA's texts, before any row is handed
+// out. Only the pictures too large for memory, which ReadTGA refuses with
+// std::bad_alloc, are converted here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "gfxstream/ByteRangeInputStream.h"
+#include "image/Image.h"
+#include "image/RowSource.h"
+#include "image/RunLengthRows.h"
+#include "image/TGAHeader.h"
+
+class TGAFileRows : public RowSource {
+  public:
+    // `file` stands at the header and must outlive this object. Raises what
+    // ReadTGA would raise for the file ("ReadTGA: ..." texts).
+    explicit TGAFileRows(GFXStream::ByteRangeInputStream& file);
+
+    const ImageDesc& Describe() const override { return desc; }
+    PaletteColour PaletteEntry(std::uint32_t index) const override {
+        return shape->GetPaletteEntry(index);
+    }
+    std::uint32_t Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) override;
+    void Finish() override { file.CheckUnchanged(); }
+
+  private:
+    // Where a stored run-length row begins, and what the packet before it
+    // still owes it.
+    struct RowStart {
+        std::uint64_t offset = 0;
+        PacketCarry carry;
+    };
+
+    void CheckUncompressedData() const;
+    void IndexRunLengthRows();
+
+    GFXStream::ByteRangeInputStream& file;
+    TGAHeader header;
+    std::unique_ptr<Image> shape;  // dimensions, class and palette; no rows
+    ImageDesc desc;
+    std::uint64_t pixelStart = 0;
+    std::size_t rowBytes = 0;
+    std::vector<RowStart> rowStarts;      // run-length files, in stored order
+    std::vector<std::uint8_t> rowBuffer;  // decoded or mirrored rows
+};
