@@ -1,14 +1,18 @@
 #include "app/gui/BatchRunner.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <exception>
+#include <iterator>
+#include <string>
+#include <utility>
 
+#include "app/AppendLog.h"
 #include "app/ConvertJobs.h"
 #include "app/FileList.h"
 #include "app/LogSink.h"
+#include "app/ShownName.h"
 
 namespace {
 
@@ -18,9 +22,13 @@ class SignalLogSink : public LogSink {
     explicit SignalLogSink(BatchRunner& runner) : runner_(runner) {}
 
     void Clear() override { emit runner_.LogCleared(); }
-    void Append(std::string_view text) override {
-        emit runner_.LogAppended(
-            QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
+    void Append(std::string_view text) override { emit runner_.LogAppended(Decode(text), true); }
+    void AppendFile(std::string_view text, FileOutcome outcome) override {
+        emit runner_.LogAppended(Decode(text), outcome == FileOutcome::Failed);
+    }
+
+    static QString Decode(std::string_view text) {
+        return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     }
 
   private:
@@ -33,6 +41,14 @@ std::string Encode(const QString& path) {
 
 }  // namespace
 
+QString BatchSummary::Text() const {
+    QString text = QStringLiteral("%1 converted, %2 failed").arg(converted).arg(failed);
+    if (notStarted != 0) {
+        text += QStringLiteral(", %1 not started").arg(notStarted);
+    }
+    return text;
+}
+
 BatchRunner::BatchRunner(QObject* parent) : QObject(parent) {}
 
 BatchRunner::~BatchRunner() {
@@ -42,18 +58,25 @@ BatchRunner::~BatchRunner() {
     }
 }
 
-std::vector<BatchJob> BatchRunner::MakeJobs(const QString& destination, const QStringList& files) {
+BatchPlan BatchRunner::MakePlan(const QStringList& inputs, const QString& destination) {
     const std::string folder = Encode(destination);
-    std::vector<BatchJob> jobs;
-    jobs.reserve(static_cast<std::size_t>(files.size()));
-    for (const QString& file : files) {
-        const std::string name = Encode(QFileInfo(file).fileName());
-        jobs.push_back({Encode(file), name, JoinPath(folder, name)});
+    BatchPlan plan;
+    for (const QString& input : inputs) {
+        const QFileInfo info(input);
+        if (info.isDir()) {
+            BatchPlan below = PlanBatch({Encode(input)}, folder, true);
+            std::move(below.jobs.begin(), below.jobs.end(), std::back_inserter(plan.jobs));
+            std::move(below.problems.begin(), below.problems.end(),
+                      std::back_inserter(plan.problems));
+        } else {
+            const std::string name = Encode(info.fileName());
+            plan.jobs.push_back({Encode(input), name, JoinPath(folder, name)});
+        }
     }
-    return jobs;
+    return plan;
 }
 
-bool BatchRunner::Start(const QString& destination, const QStringList& files) {
+bool BatchRunner::Start(BatchPlan plan) {
     if (running_) {
         return false;
     }
@@ -62,7 +85,7 @@ bool BatchRunner::Start(const QString& destination, const QStringList& files) {
     }
     running_ = true;
     stop_ = false;
-    worker_ = std::thread(&BatchRunner::Run, this, MakeJobs(destination, files));
+    worker_ = std::thread(&BatchRunner::Run, this, std::move(plan));
     return true;
 }
 
@@ -70,28 +93,46 @@ void BatchRunner::RequestStop() {
     stop_ = true;
 }
 
-void BatchRunner::Run(std::vector<BatchJob> jobs) {
+void BatchRunner::Run(BatchPlan plan) {
     SignalLogSink sink(*this);
     ConvertOptions options;
     options.stop = &stop_;
-    options.jobs = 0;  // one per core, as the command line
+    options.jobs = jobs_;
+    options.createFolders = true;  // a folder's subfolders reappear below the destination
+    options.progress = [this](const FileProgress& file) {
+        emit Progress(static_cast<qint64>(file.index + 1), static_cast<qint64>(file.count),
+                      SignalLogSink::Decode(file.name));
+    };
+    BatchSummary summary;
     // An empty batch still starts with an empty log, as every batch does.
     sink.Clear();
+    // Folders that could not be read are failures of their own, as on the
+    // command line, reported before the files.
+    for (const BatchPlan::Problem& problem : plan.problems) {
+        std::string text = ShownName(problem.folder);
+        AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
+        sink.AppendFile(text, FileOutcome::Failed);
+    }
+    summary.failed = plan.problems.size();
     try {
-        ConvertJobs(sink, jobs, options);
+        const ConvertSummary done = ConvertJobs(sink, plan.jobs, options);
+        summary.converted = done.converted;
+        summary.failed += done.failed;
+        summary.notStarted = plan.jobs.size() - done.converted - done.failed - done.skipped;
     } catch (const std::exception& e) {
         // Each file's failures are the batch's to log; this is only for what
         // escapes it (memory for the plan itself), so that the dialog is
         // told the batch is over rather than waiting for ever.
         sink.Append(std::string("Error: ") + e.what() + "\n");
     }
-    QMetaObject::invokeMethod(this, &BatchRunner::OnWorkerDone, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, summary] { OnWorkerDone(summary); }, Qt::QueuedConnection);
 }
 
-void BatchRunner::OnWorkerDone() {
+void BatchRunner::OnWorkerDone(const BatchSummary& summary) {
     if (worker_.joinable()) {
         worker_.join();
     }
     running_ = false;
-    emit Finished();
+    emit Finished(summary);
 }

@@ -1,6 +1,6 @@
 // Runs batches on a thread of their own, so the dialog keeps painting and
-// its log grows while files are converted. What the batch logs arrives as
-// signals, queued to the thread this object lives on.
+// its log grows while files are converted. What the batch reports arrives
+// as signals, queued to the thread this object lives on.
 #pragma once
 
 #include <QObject>
@@ -8,11 +8,21 @@
 #include <QStringList>
 
 #include <atomic>
-#include <string>
+#include <cstddef>
 #include <thread>
-#include <vector>
 
-#include "app/BatchJob.h"
+#include "app/cli/BatchPlan.h"
+
+// How a batch ended. Files neither converted nor failed were not started:
+// the batch was stopped first.
+struct BatchSummary {
+    std::size_t converted = 0;
+    std::size_t failed = 0;
+    std::size_t notStarted = 0;
+
+    // "8 converted, 1 failed", with ", 3 not started" when any were not.
+    QString Text() const;
+};
 
 class BatchRunner : public QObject {
     Q_OBJECT
@@ -22,30 +32,42 @@ class BatchRunner : public QObject {
     // Stops a running batch after its current file and waits for it.
     ~BatchRunner() override;
 
-    // Converts `files` (full paths, from any number of folders) into
-    // `destination`. Answers false, and does nothing, while a batch runs.
-    bool Start(const QString& destination, const QStringList& files);
-    // Ends the running batch once its current file is done.
+    // The batch for `inputs` (full paths): a file is written under its own
+    // name into `destination` and logged by that name; a folder stands for
+    // every .tga file below it, logged by its path relative to the folder
+    // and written under that path below `destination`. An empty destination
+    // plans without deciding where anything goes.
+    static BatchPlan MakePlan(const QStringList& inputs, const QString& destination);
+
+    // Converts what `plan` lists, in its order. Answers false, and does
+    // nothing, while a batch runs.
+    bool Start(BatchPlan plan);
+    // Ends the running batch once the files being converted are done.
     void RequestStop();
     bool IsRunning() const { return running_; }
-
-    // The job list of one batch: each file, logged by its name, written
-    // under that name into `destination`, in the order given.
-    static std::vector<BatchJob> MakeJobs(const QString& destination, const QStringList& files);
+    // Files converted at once; 0, the default, is one per core, as the
+    // command line converts.
+    void SetJobs(unsigned jobs) { jobs_ = jobs; }
 
   signals:
     void LogCleared();
-    void LogAppended(const QString& text);
+    // `failure` marks the texts of files that failed and of folders that
+    // could not be read.
+    void LogAppended(const QString& text, bool failure);
+    // For each file in list order, its 1-based position among `count` and
+    // its name: before its turn when files are converted one at a time, as
+    // its text is appended otherwise. Emitted on the batch's thread; connect
+    // directly only to hold it there.
+    void Progress(qint64 position, qint64 count, const QString& name);
     // Emitted after the last text of the batch.
-    void Finished();
-
-  private slots:
-    void OnWorkerDone();
+    void Finished(const BatchSummary& summary);
 
   private:
-    void Run(std::vector<BatchJob> jobs);
+    void Run(BatchPlan plan);
+    void OnWorkerDone(const BatchSummary& summary);
 
     std::thread worker_;
     std::atomic<bool> stop_{false};
     bool running_ = false;
+    unsigned jobs_ = 0;
 };

@@ -1,22 +1,29 @@
 #include "app/gui/MainDialog.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMimeData>
-#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QTextCursor>
+#include <QShortcut>
 #include <QUrl>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "app/gui/Icon.h"
+#include "app/gui/LogView.h"
 #include "app/gui/QtFilePicker.h"
+#include "app/gui/Replacements.h"
 #include "ui_MainDialog.h"
 
 namespace {
@@ -28,15 +35,20 @@ int ScaleRounded(int units, int base, int divisor) {
     return static_cast<int>(product >= 0 ? (product + half) / divisor : (product - half) / divisor);
 }
 
-// Local files among the dropped or passed URLs; folders are not files to fix.
-QStringList LocalFiles(const QList<QUrl>& urls) {
-    QStringList files;
+// What a drop holds that the batch can take: local folders and .tga files.
+// Anything else (other files, remote addresses) is left out.
+QStringList UsableInputs(const QList<QUrl>& urls) {
+    QStringList inputs;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) {
-            files.push_back(url.toLocalFile());
+        if (!url.isLocalFile()) {
+            continue;
+        }
+        const QFileInfo info(url.toLocalFile());
+        if (info.isDir() || HasTGAExtension(QFile::encodeName(info.fileName()).toStdString())) {
+            inputs.push_back(info.absoluteFilePath());
         }
     }
-    return files;
+    return inputs;
 }
 
 }  // namespace
@@ -67,7 +79,10 @@ QRect DialogBaseUnits::ToPixels(const QRect& units) const {
 }
 
 MainDialog::MainDialog(std::unique_ptr<FilePicker> picker, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()), picker_(std::move(picker)) {
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::MainDialog>()),
+      picker_(std::move(picker)),
+      runner_(this) {
     ui_->setupUi(this);
     if (!picker_) {
         picker_ = std::make_unique<QtFilePicker>(this);
@@ -77,19 +92,26 @@ MainDialog::MainDialog(std::unique_ptr<FilePicker> picker, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(TessaryIcon());
+    title_ = windowTitle();
 
     templateSize_ = geometry().size();
     templateLog_ = ui_->log->geometry();
     templateButton_ = ui_->fixFiles->geometry();
+    templateProgress_ = ui_->progress->geometry();
 
     // The log is only read; drops onto it are files for the dialog.
     ui_->log->setAcceptDrops(false);
     ui_->log->viewport()->setAcceptDrops(false);
     setAcceptDrops(true);
+    ui_->fixFiles->setFocus();
 
-    connect(ui_->fixFiles, &QPushButton::clicked, this, [this] { FixFiles(); });
+    connect(ui_->fixFiles, &QPushButton::clicked, this, &MainDialog::OnButton);
+    connect(ui_->openFolder, &QPushButton::clicked, this, &MainDialog::OpenDestination);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this,
+            &QWidget::close);
     connect(&runner_, &BatchRunner::LogCleared, this, &MainDialog::ClearLog);
     connect(&runner_, &BatchRunner::LogAppended, this, &MainDialog::AppendToLog);
+    connect(&runner_, &BatchRunner::Progress, this, &MainDialog::OnProgress);
     connect(&runner_, &BatchRunner::Finished, this, &MainDialog::OnBatchFinished);
 
     ApplyTemplate();
@@ -116,8 +138,31 @@ void MainDialog::LayOut() {
     ui_->log->setGeometry(0, 0, width(), std::max(0, height() - band));
     const QRect button = units_.ToPixels(templateButton_);
     const int fromBottom = templateHeight - button.y();
-    ui_->fixFiles->setGeometry((width() - button.width()) / 2, height() - fromBottom,
-                               button.width(), button.height());
+    const QRect placed((width() - button.width()) / 2, height() - fromBottom, button.width(),
+                       button.height());
+    ui_->fixFiles->setGeometry(placed);
+    // Beside the button, the same margin from each edge: the progress bar
+    // to its left, the current file or the folder action to its right.
+    const QRect progress = units_.ToPixels(templateProgress_);
+    const int margin = progress.x();
+    const int side = std::max(0, placed.left() - 2 * margin);
+    ui_->progress->setGeometry(margin, placed.top() + (placed.height() - progress.height()) / 2,
+                               side, progress.height());
+    const QRect right(placed.right() + 1 + margin, placed.top(), side, placed.height());
+    ui_->currentFile->setGeometry(right);
+    ui_->openFolder->setGeometry(
+        right.x(), right.y(), std::min(side, ui_->openFolder->sizeHint().width()), right.height());
+}
+
+void MainDialog::OnButton() {
+    if (!runner_.IsRunning()) {
+        FixFiles();
+        return;
+    }
+    refocusButton_ = ui_->fixFiles->hasFocus();
+    runner_.RequestStop();
+    ui_->fixFiles->setText(tr("Stopping..."));
+    ui_->fixFiles->setEnabled(false);
 }
 
 void MainDialog::FixFiles() {
@@ -131,44 +176,95 @@ void MainDialog::FixFiles() {
     FixFiles(files);
 }
 
-void MainDialog::FixFiles(const QStringList& files) {
-    if (runner_.IsRunning() || files.isEmpty()) {
+void MainDialog::FixFiles(const QStringList& inputs) {
+    if (runner_.IsRunning() || closePending_) {
+        return;
+    }
+    if (BatchRunner::MakePlan(inputs, QString()).jobs.empty()) {
+        ui_->log->Append(tr("No .tga files to fix in what was dropped or named.") + '\n',
+                         LogView::Kind::Failure);
         return;
     }
     const QString destination = picker_->PickFolder(tr("Select destination folder"));
     if (destination.isEmpty() || closePending_) {
         return;
     }
-    ui_->fixFiles->setEnabled(false);
-    runner_.Start(destination, files);
+    // Planned whole before anything is written, so that the question counts
+    // every file the batch would write over, and the batch writes none that
+    // were not counted.
+    BatchPlan plan = BatchRunner::MakePlan(inputs, destination);
+    const Replacements replacements = FindReplacements(plan);
+    if (replacements.count != 0 && !AskToReplace(this, replacements, destination)) {
+        return;
+    }
+    destination_ = destination;
+    ui_->log->setPlaceholderText(QString());
+    SetBatchView(true);
+    runner_.Start(std::move(plan));
+}
+
+void MainDialog::SetBatchView(bool running) {
+    ui_->fixFiles->setText(running ? tr("&Stop") : tr("&Fix Files..."));
+    ui_->fixFiles->setEnabled(true);
+    ui_->progress->setRange(0, 1);
+    ui_->progress->setValue(0);
+    ui_->progress->setFormat(QString());
+    ui_->currentFile->clear();
+    ui_->progress->setVisible(running);
+    ui_->currentFile->setVisible(running);
+    ui_->openFolder->setVisible(!running);
+    setWindowTitle(title_);
 }
 
 void MainDialog::ClearLog() {
     ui_->log->clear();
 }
 
-void MainDialog::AppendToLog(const QString& text) {
-    // Like typing at the end: any selection goes, and the end stays in view.
-    QTextCursor cursor(ui_->log->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
-    ui_->log->setTextCursor(cursor);
-    ui_->log->ensureCursorVisible();
+void MainDialog::AppendToLog(const QString& text, bool failure) {
+    ui_->log->Append(text, failure ? LogView::Kind::Failure : LogView::Kind::Plain);
 }
 
-void MainDialog::OnBatchFinished() {
-    ui_->fixFiles->setEnabled(true);
+void MainDialog::OnProgress(qint64 position, qint64 count, const QString& name) {
+    // The bar counts the files done, in thousandths so that any count fits
+    // its range; its text names the one in hand.
+    ui_->progress->setRange(0, 1000);
+    ui_->progress->setValue(static_cast<int>((position - 1) * 1000 / count));
+    ui_->progress->setFormat(tr("%1 of %2").arg(position).arg(count));
+    ui_->currentFile->setText(ui_->currentFile->fontMetrics().elidedText(
+        name, Qt::ElideMiddle, ui_->currentFile->width()));
+    ui_->currentFile->setToolTip(name);
+    setWindowTitle(QStringLiteral("%1% - %2").arg((position - 1) * 100 / count).arg(title_));
+}
+
+void MainDialog::OnBatchFinished(const BatchSummary& summary) {
+    ui_->log->Append(summary.Text() + '\n', LogView::Kind::Summary);
+    SetBatchView(false);
+    if (refocusButton_) {
+        ui_->fixFiles->setFocus();
+        refocusButton_ = false;
+    }
     emit BatchFinished();
     if (closePending_) {
         close();
     }
 }
 
+void MainDialog::OpenDestination() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(destination_));
+}
+
 void MainDialog::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-        case Qt::Key_Escape:
         case Qt::Key_Enter:
         case Qt::Key_Return:
+            // Like Space: the focused button, never a default one.
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+                button != nullptr && button->isEnabled()) {
+                button->animateClick();
+            }
+            event->accept();
+            return;
+        case Qt::Key_Escape:
             event->accept();
             return;
         default:
@@ -177,15 +273,33 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
-    if (runner_.IsRunning()) {
-        // Finish the file at hand (its output is replaced only when
-        // complete), then go.
-        closePending_ = true;
-        runner_.RequestStop();
-        event->ignore();
+    if (!runner_.IsRunning()) {
+        event->accept();
         return;
     }
-    event->accept();
+    event->ignore();
+    if (closePending_) {
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, title_, tr("A batch is running. Stop it and quit?"),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("quitQuestion"));
+    box.setInformativeText(
+        tr("The files being converted are finished first; the others are not started."));
+    QPushButton* quit = box.addButton(tr("Stop and &Quit"), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(tr("&Keep Converting"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    if (box.clickedButton() != quit) {
+        return;
+    }
+    if (!runner_.IsRunning()) {
+        close();  // the batch ended while the question was open
+        return;
+    }
+    closePending_ = true;
+    runner_.RequestStop();
 }
 
 void MainDialog::changeEvent(QEvent* event) {
@@ -201,18 +315,20 @@ void MainDialog::resizeEvent(QResizeEvent* event) {
 }
 
 void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (!runner_.IsRunning() && !LocalFiles(event->mimeData()->urls()).isEmpty()) {
+    // Any address is accepted, so that a drop with nothing to fix in it can
+    // say so rather than bounce back without a word.
+    if (!runner_.IsRunning() && event->mimeData()->hasUrls()) {
         event->acceptProposedAction();
     }
 }
 
 void MainDialog::dropEvent(QDropEvent* event) {
-    const QStringList files = LocalFiles(event->mimeData()->urls());
-    if (runner_.IsRunning() || files.isEmpty()) {
+    if (runner_.IsRunning()) {
         return;
     }
+    const QStringList inputs = UsableInputs(event->mimeData()->urls());
     event->acceptProposedAction();
     // Ask for the folder once the drop has finished, not inside it.
     QMetaObject::invokeMethod(
-        this, [this, files] { FixFiles(files); }, Qt::QueuedConnection);
+        this, [this, inputs] { FixFiles(inputs); }, Qt::QueuedConnection);
 }

@@ -1,6 +1,8 @@
 // Tessary's one window: the log of the last batch above a "Fix Files..."
 // button. A press asks for the files, then for the destination folder, then
-// converts on a worker thread while the log fills in.
+// (when files there would be replaced) whether to replace them, and
+// converts on a worker thread while the log fills in and a progress bar
+// beside the button, which turns into Stop, counts the files.
 #pragma once
 
 #include <QDialog>
@@ -12,9 +14,6 @@
 
 #include "app/gui/BatchRunner.h"
 #include "app/gui/FilePicker.h"
-
-class QPlainTextEdit;
-class QPushButton;
 
 namespace Ui {
 class MainDialog;
@@ -45,17 +44,20 @@ class MainDialog : public QDialog {
     // The press of "Fix Files...": the file picker, the folder picker, the
     // batch. Does nothing while a batch runs.
     void FixFiles();
-    // The same with the files already chosen (from the command line or a
-    // drop): only the folder picker remains before the batch.
-    void FixFiles(const QStringList& files);
+    // The same with the inputs already chosen (from the command line or a
+    // drop): only the folder picker remains before the batch. A folder
+    // stands for every .tga file below it, written to the same relative
+    // place below the destination. When nothing is left to fix, the log
+    // says so and nothing is asked.
+    void FixFiles(const QStringList& inputs);
 
     // Replaces the pickers the dialog asks through.
     void SetPicker(std::unique_ptr<FilePicker> picker) { picker_ = std::move(picker); }
 
     bool IsBatchRunning() const { return runner_.IsRunning(); }
 
-    // Escape and Enter must never end the dialog; only the window's close
-    // control does.
+    // Escape must never end the dialog, nor Enter; only the window's close
+    // control and Ctrl+Q do.
     void reject() override {}
 
   signals:
@@ -72,9 +74,13 @@ class MainDialog : public QDialog {
   private:
     void ApplyTemplate();
     void LayOut();
+    void OnButton();
     void ClearLog();
-    void AppendToLog(const QString& text);
-    void OnBatchFinished();
+    void AppendToLog(const QString& text, bool failure);
+    void OnProgress(qint64 position, qint64 count, const QString& name);
+    void OnBatchFinished(const BatchSummary& summary);
+    void SetBatchView(bool running);
+    void OpenDestination();
 
     std::unique_ptr<Ui::MainDialog> ui_;
     std::unique_ptr<FilePicker> picker_;
@@ -83,7 +89,12 @@ class MainDialog : public QDialog {
     QSize templateSize_;
     QRect templateLog_;
     QRect templateButton_;
+    QRect templateProgress_;
     DialogBaseUnits units_;
+    QString title_;
+    QString destination_;  // of the last batch started
     // The window was closed during a batch; it goes once the batch ends.
     bool closePending_ = false;
+    // Stop was pressed from the keyboard; the focus returns to the button.
+    bool refocusButton_ = false;
 };

@@ -24,9 +24,6 @@ QStringList QtFilePicker::PickFiles(const QString& filter, const QString& defaul
 }
 
 QString QtFilePicker::PickFolder(const QString& title) {
-    if (!options_.presetFolder.isEmpty()) {
-        return options_.presetFolder;
-    }
     QFileDialog dialog(parent_, title, lastFolder_);
     dialog.setObjectName(QStringLiteral("folderPicker"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -13,9 +13,6 @@ class QtFilePicker : public FilePicker {
         // Qt's own dialogs even where the desktop offers native ones; tests
         // use them because they can be driven like any other widget.
         bool forceQtDialogs = false;
-        // When not empty, PickFolder answers this without asking. For
-        // scripted runs (screenshots, demonstrations) only.
-        QString presetFolder;
     };
 
     QtFilePicker(QWidget* parent, Options options);

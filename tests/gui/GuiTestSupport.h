@@ -1,12 +1,15 @@
 // Helpers of the dialog tests: the shared temporary folder with Qt paths,
-// small TGA files and a wait for the batch thread.
+// small TGA files, a wait for the batch thread and answers to modal dialogs.
 #pragma once
 
-#include <QCoreApplication>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QString>
+#include <QTimer>
 
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -61,4 +64,41 @@ bool WaitUntil(F&& done, int seconds = 30) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+// Hands the next modal dialog of type T to `answer` once it is up. A test
+// that expects none checks `Answered()` afterwards; an unexpected one is
+// still answered, so the test fails instead of hanging.
+template <typename T>
+class ModalAnswer {
+  public:
+    explicit ModalAnswer(std::function<void(T&)> answer) {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
+            auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+            if (modal == nullptr || !modal->isVisible()) {
+                return;
+            }
+            timer_.stop();
+            answered_ = true;
+            answer(*modal);
+        });
+        timer_.start();
+    }
+    bool Answered() const { return answered_; }
+
+  private:
+    QTimer timer_;
+    bool answered_ = false;
+};
+
+// Clicks the button of `dialog` whose text, without its mnemonic, is `text`.
+inline void ClickButton(QWidget& dialog, const QString& text) {
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        if (button->text().remove(QLatin1Char('&')) == text) {
+            button->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no button " << text.toStdString();
 }

@@ -4,30 +4,11 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
-#include <QTimer>
-
-#include <functional>
 
 #include "GuiTestSupport.h"
 #include "app/gui/QtFilePicker.h"
 
 namespace {
-
-// Once the next modal file dialog is up, hands it to `answer`.
-void WhenFileDialogOpens(std::function<void(QFileDialog&)> answer) {
-    auto* timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || !dialog->isVisible()) {
-            return;
-        }
-        timer->stop();
-        timer->deleteLater();
-        answer(*dialog);
-    });
-    timer->start();
-}
 
 void TypeAndAccept(QFileDialog& dialog, const QString& text) {
     auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -44,12 +25,12 @@ TEST(QtFileDialogTest, PicksTypedFilesWithTheDefaultSuffixAndAFolder) {
     WriteBytes(dir / "a.tga", TopDownTga());
     WriteBytes(dir / "b.tga", TopDownTga());
     QWidget owner;
-    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true, .presetFolder = {}});
+    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true});
 
     QString title;
     QStringList filters;
     QString suffix;
-    WhenFileDialogOpens([&](QFileDialog& dialog) {
+    ModalAnswer<QFileDialog> filePicker([&](QFileDialog& dialog) {
         filters = dialog.nameFilters();
         suffix = dialog.defaultSuffix();
         dialog.setDirectory(dir.Q());
@@ -62,7 +43,7 @@ TEST(QtFileDialogTest, PicksTypedFilesWithTheDefaultSuffixAndAFolder) {
     EXPECT_EQ(suffix, "tga");
     EXPECT_EQ(files, QStringList({dir.Q("a.tga"), dir.Q("b.tga")}));
 
-    WhenFileDialogOpens([&](QFileDialog& dialog) {
+    ModalAnswer<QFileDialog> folderPicker([&](QFileDialog& dialog) {
         title = dialog.windowTitle();
         EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
         EXPECT_EQ(dialog.directory().absolutePath(), dir.Q()) << "starts where the files were";
@@ -74,10 +55,11 @@ TEST(QtFileDialogTest, PicksTypedFilesWithTheDefaultSuffixAndAFolder) {
 
 TEST(QtFileDialogTest, CancellingAnswersNothing) {
     QWidget owner;
-    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true, .presetFolder = {}});
-    WhenFileDialogOpens([](QFileDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true});
+    ModalAnswer<QFileDialog> filePicker(
+        [](QFileDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
     EXPECT_TRUE(picker.PickFiles(QStringLiteral("Targa (*.tga)"), QStringLiteral("tga")).isEmpty());
-    WhenFileDialogOpens([](QFileDialog& dialog) { dialog.reject(); });
+    ModalAnswer<QFileDialog> folderPicker([](QFileDialog& dialog) { dialog.reject(); });
     EXPECT_TRUE(picker.PickFolder(QStringLiteral("Select destination folder")).isEmpty());
 }
 

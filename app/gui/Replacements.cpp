@@ -1,0 +1,70 @@
+#include "app/gui/Replacements.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <set>
+#include <string>
+
+namespace {
+
+QString Files(std::size_t count) {
+    return count == 1 ? QObject::tr("1 file") : QObject::tr("%1 files").arg(count);
+}
+
+}  // namespace
+
+Replacements FindReplacements(const BatchPlan& plan) {
+    Replacements found;
+    std::set<std::string> seen;
+    for (const BatchJob& job : plan.jobs) {
+        struct stat existing {};
+        // A folder in the way is no file to replace; its job fails.
+        if (::lstat(job.destination.c_str(), &existing) != 0 || S_ISDIR(existing.st_mode) ||
+            !seen.insert(job.destination).second) {
+            continue;
+        }
+        ++found.count;
+        struct stat source {};
+        if (::stat(job.source.c_str(), &source) == 0 && source.st_dev == existing.st_dev &&
+            source.st_ino == existing.st_ino) {
+            ++found.originals;
+        }
+    }
+    return found;
+}
+
+bool AskToReplace(QWidget* parent, const Replacements& replacements, const QString& destination) {
+    QMessageBox box(QMessageBox::Warning, parent->windowTitle(),
+                    QObject::tr("%1 in %2 will be replaced.")
+                        .arg(Files(replacements.count), QDir::toNativeSeparators(destination)),
+                    QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("replaceQuestion"));
+    if (replacements.originals == replacements.count) {
+        box.setInformativeText(
+            QObject::tr("They are the originals: each is repaired in place, and its present "
+                        "contents are lost."));
+    } else if (replacements.originals == 1) {
+        box.setInformativeText(
+            QObject::tr("One of them is an original, repaired in place; its present contents "
+                        "are lost."));
+    } else if (replacements.originals != 0) {
+        box.setInformativeText(
+            QObject::tr("%1 of them are originals, repaired in place; their present contents "
+                        "are lost.")
+                .arg(replacements.originals));
+    } else {
+        box.setInformativeText(
+            QObject::tr("They are not the picked files but files already in "
+                        "that folder, perhaps from an earlier batch."));
+    }
+    QPushButton* replace = box.addButton(QObject::tr("&Replace"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == replace;
+}
