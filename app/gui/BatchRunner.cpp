@@ -76,6 +76,12 @@ BatchPlan BatchRunner::MakePlan(const QStringList& inputs, const QString& destin
     return plan;
 }
 
+std::string BatchRunner::ProblemText(const BatchPlan::Problem& problem) {
+    std::string text = ShownName(problem.folder);
+    AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
+    return text;
+}
+
 bool BatchRunner::Start(BatchPlan plan) {
     if (running_) {
         return false;
@@ -109,9 +115,7 @@ void BatchRunner::Run(BatchPlan plan) {
     // Folders that could not be read are failures of their own, as on the
     // command line, reported before the files.
     for (const BatchPlan::Problem& problem : plan.problems) {
-        std::string text = ShownName(problem.folder);
-        AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
-        sink.AppendFile(text, FileOutcome::Failed);
+        sink.AppendFile(ProblemText(problem), FileOutcome::Failed);
     }
     summary.failed = plan.problems.size();
     try {

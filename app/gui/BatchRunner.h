@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 #include <thread>
 
 #include "app/cli/BatchPlan.h"
@@ -38,6 +39,9 @@ class BatchRunner : public QObject {
     // and written under that path below `destination`. An empty destination
     // plans without deciding where anything goes.
     static BatchPlan MakePlan(const QStringList& inputs, const QString& destination);
+    // The log's line for a folder that could not be read, as the command
+    // line gives it.
+    static std::string ProblemText(const BatchPlan::Problem& problem);
 
     // Converts what `plan` lists, in its order. Answers false, and does
     // nothing, while a batch runs.

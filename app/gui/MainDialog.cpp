@@ -180,7 +180,11 @@ void MainDialog::FixFiles(const QStringList& inputs) {
     if (runner_.IsRunning() || closePending_) {
         return;
     }
-    if (BatchRunner::MakePlan(inputs, QString()).jobs.empty()) {
+    if (const BatchPlan found = BatchRunner::MakePlan(inputs, QString()); found.jobs.empty()) {
+        for (const BatchPlan::Problem& problem : found.problems) {
+            ui_->log->Append(QFile::decodeName(BatchRunner::ProblemText(problem).c_str()),
+                             LogView::Kind::Failure);
+        }
         ui_->log->Append(tr("No .tga files to fix in what was dropped or named.") + '\n',
                          LogView::Kind::Failure);
         return;
@@ -190,8 +194,7 @@ void MainDialog::FixFiles(const QStringList& inputs) {
         return;
     }
     // Planned whole before anything is written, so that the question counts
-    // every file the batch would write over, and the batch writes none that
-    // were not counted.
+    // every file the batch would write over as the folders stand now.
     BatchPlan plan = BatchRunner::MakePlan(inputs, destination);
     const Replacements replacements = FindReplacements(plan);
     if (replacements.count != 0 && !AskToReplace(this, replacements, destination)) {
