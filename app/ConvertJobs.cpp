@@ -7,6 +7,7 @@
 #include "app/ConvertOneFile.h"
 #include "app/DestinationClaims.h"
 #include "app/EmitFinished.h"
+#include "app/GroupedCommit.h"
 #include "app/ParallelConvert.h"
 
 namespace {
@@ -36,8 +37,12 @@ ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
     BatchRun run{log, jobs, options, {}};
     const std::vector<bool> taken = PlanDestinations(jobs);
     const unsigned threads = options.jobs == 0 ? DefaultJobs() : options.jobs;
+    GroupedCommit commits(
+        [&run](std::size_t index, FileResult& result) { EmitOne(run, index, result); });
+    run.commits = &commits;
     if (threads > 1 && jobs.size() > 1) {
         ConvertInPool(run, taken, threads);
+        commits.Finish();
         return run.summary;
     }
 
@@ -48,11 +53,10 @@ ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
             run.summary.stopped = true;
             break;
         }
-        if (options.progress) {
-            options.progress(FileProgress{index, jobs.size(), jobs[index].shownName});
-        }
+        ReportProgress(run, index);
         FileResult result = ConvertOneFile(jobs[index], taken[index], options, input, output);
         EmitFinished(run, index, std::span<FileResult>(&result, 1));
     }
+    commits.Finish();
     return run.summary;
 }

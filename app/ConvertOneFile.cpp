@@ -62,8 +62,10 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
     ClearSystemError();
     if (!output.OpenReplacement(job.destination.c_str())) {
         const int error = LastSystemError();
-        AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
-                  InParentheses(WhyNotOpened(job.destination.c_str(), error, false)).c_str());
+        const std::string why = output.FailureText() != nullptr
+                                    ? output.FailureText()
+                                    : WhyNotOpened(job.destination.c_str(), error, false);
+        AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText, InParentheses(why).c_str());
         return;
     }
     writing = true;
@@ -72,9 +74,14 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
     // Released before the new file takes the name, so that a destination
     // equal to the source can be replaced.
     input.Close();
-    output.Commit();
+    result.finished = output.Finish();
     result.outcome = FileOutcome::Converted;
-    AppendLog(log, "Done" TESSARY_LOG_EOL);
+    result.doneAt = log.size();
+    AppendLog(log, "Done");
+    if (!result.finished.NotKept().empty()) {
+        AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
+    }
+    AppendLog(log, TESSARY_LOG_EOL);
 }
 
 void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,

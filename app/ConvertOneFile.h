@@ -14,12 +14,17 @@
 struct FileResult {
     std::string log;  // empty only when not even the text could be built
     FileOutcome outcome = FileOutcome::Failed;
+    // A converted file's new content, complete, waiting to be put in place
+    // with others (GroupedCommit); `log` from `doneAt` on says "Done".
+    GFXStream::FinishedReplacement finished{};
+    std::size_t doneAt = 0;
 };
 
 // `destinationTaken`: the plan gave this job's destination to an earlier job
 // of the list, so this one fails rather than replace that output.
 // The streams are the caller's, closed on entry and closed again on return
 // whatever happened; they are passed in so that one pair serves many files.
+// A converted file is left to the caller to put in place (GroupedCommit).
 // Never raises: every failure, running out of memory included, ends as a
 // failed result.
 FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,

@@ -2,16 +2,22 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "app/FileList.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
-// One spelling for every way of naming the same folder. A folder that does
-// not exist yet keeps its lexical form, made absolute.
-std::string CanonicalFolder(std::string_view folder) {
-    namespace fs = std::filesystem;
-    const fs::path path = folder.empty() ? fs::path(".") : fs::path(folder);
+namespace fs = std::filesystem;
+
+// One spelling for every way of naming the same path: links and ".." are
+// resolved as far as the path exists, the rest kept as written, made
+// absolute.
+std::string CanonicalPath(const fs::path& path) {
     std::error_code error;
     fs::path canonical = fs::weakly_canonical(path, error);
     if (error) {
@@ -23,8 +29,41 @@ std::string CanonicalFolder(std::string_view folder) {
     return canonical.string();
 }
 
+// The file a destination leads to, by its resolved path (links followed,
+// also to a name not yet taken) and, when it exists, by its identity, so
+// that a hard link to it counts as it too. Both are claimed: a name may be
+// free when one file of the run is planned and taken when the next is.
+std::vector<std::string> FileKeys(const fs::path& destination) {
+    std::vector<std::string> keys;
+#ifndef _WIN32
+    struct stat info {};
+    if (::stat(destination.c_str(), &info) == 0) {
+        keys.push_back("file:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino));
+    }
+#endif
+    fs::path path = destination;
+    std::error_code error;
+    for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(path, error)); ++hop) {
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) {
+            break;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    keys.push_back("path:" + CanonicalPath(path));
+    return keys;
+}
+
 }  // namespace
 
 bool DestinationClaims::Claim(std::string_view folder, std::string_view name) {
-    return claimed.insert(JoinPath(CanonicalFolder(folder), name)).second;
+    const std::string destination = JoinPath(folder.empty() ? "." : folder, name);
+    const std::vector<std::string> keys = FileKeys(fs::path(destination));
+    for (const std::string& key : keys) {
+        if (claimed.count(key) != 0) {
+            return false;
+        }
+    }
+    claimed.insert(keys.begin(), keys.end());
+    return true;
 }

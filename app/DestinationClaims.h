@@ -9,9 +9,10 @@
 
 class DestinationClaims {
   public:
-    // Takes the path `name` in `folder` for one file. Answers false when an
+    // Takes the file that `name` in `folder` leads to. Answers false when an
     // earlier file of the run already holds it. Different spellings of one
-    // folder (relative, through "..", through a symbolic link) count as one.
+    // folder (relative, through "..", through a symbolic link) count as one,
+    // and so do two names of one file (a symbolic or hard link to it).
     bool Claim(std::string_view folder, std::string_view name);
 
   private:

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/AppendLog.h"
+#include "app/GroupedCommit.h"
 #include "app/ShownName.h"
 
 namespace {
@@ -38,14 +39,33 @@ void AppendLostText(LogSink& log, const BatchJob& job, FileOutcome outcome) {
 
 }  // namespace
 
+void EmitOne(BatchRun& run, std::size_t index, const FileResult& result) {
+    Count(run.summary, result.outcome);
+    if (result.log.empty()) {
+        AppendLostText(run.log, run.jobs[index], result.outcome);
+    } else {
+        run.log.AppendFile(result.log, result.outcome);
+    }
+}
+
 void EmitFinished(BatchRun& run, std::size_t first, std::span<FileResult> results) {
     for (std::size_t i = 0; i < results.size(); ++i) {
-        const FileResult& result = results[i];
-        Count(run.summary, result.outcome);
-        if (result.log.empty()) {
-            AppendLostText(run.log, run.jobs[first + i], result.outcome);
+        if (run.commits != nullptr) {
+            run.commits->Record(first + i, std::move(results[i]));
         } else {
-            run.log.AppendFile(result.log, result.outcome);
+            EmitOne(run, first + i, results[i]);
         }
+    }
+}
+
+void ReportProgress(BatchRun& run, std::size_t index) {
+    if (!run.options.progress) {
+        return;
+    }
+    const FileProgress file{index, run.jobs.size(), run.jobs[index].shownName};
+    if (run.commits != nullptr) {
+        run.commits->Locked([&] { run.options.progress(file); });
+    } else {
+        run.options.progress(file);
     }
 }

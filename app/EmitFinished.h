@@ -13,12 +13,21 @@
 #include "app/ConvertOneFile.h"
 #include "app/LogSink.h"
 
+class GroupedCommit;
+
 struct BatchRun {
     LogSink& log;
     const std::vector<BatchJob>& jobs;
     const ConvertOptions& options;
     ConvertSummary summary;
+    // Where converted files wait to be put in place in groups; their texts
+    // are emitted from there. Without it, each text is emitted at once.
+    GroupedCommit* commits = nullptr;
 };
 
 // `results` are those of jobs[first], jobs[first + 1], ...
 void EmitFinished(BatchRun& run, std::size_t first, std::span<FileResult> results);
+// Appends one file's text and counts its outcome.
+void EmitOne(BatchRun& run, std::size_t index, const FileResult& result);
+// Reports progress without crossing a text being emitted.
+void ReportProgress(BatchRun& run, std::size_t index);

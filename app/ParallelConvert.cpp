@@ -122,10 +122,8 @@ void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, uns
             run.summary.stopped = true;
             break;
         }
-        if (run.options.progress) {
-            for (std::size_t i = 0; i < finished.size(); ++i) {
-                run.options.progress(FileProgress{index + i, count, run.jobs[index + i].shownName});
-            }
+        for (std::size_t i = 0; i < finished.size(); ++i) {
+            ReportProgress(run, index + i);
         }
         EmitFinished(run, index, finished);
     }

@@ -29,7 +29,9 @@ bool FileOutputStream::OpenReplacement(const char* targetName) {
         return false;
     }
     FileSystem::Replacement created;
+    failure = nullptr;
     if (!FileSystem::CreateReplacement(targetName, created)) {
+        failure = created.failure;
         return false;
     }
     replacement = std::move(created);
@@ -225,18 +227,28 @@ void FileOutputStream::Commit() {
         Close();
         return;
     }
-    Flush();
-    if (!IsOpen() || (replacement.replacesExisting && !FileSystem::SyncFile(fileHandle))) {
+    ReplacementGroup alone;
+    alone.Add(Finish());
+    const char* const failed = alone.Commit().front();
+    if (failed != nullptr) {
+        throw Exception(failed);
+    }
+}
+
+FinishedReplacement FileOutputStream::Finish() {
+    if (!replacing || !IsOpen()) {
         throw Exception(kUnableToWriteText);
     }
+    Flush();
     ReleaseRing();
-    const bool closed = FileSystem::CloseFile(fileHandle);
-    fileHandle = kInvalidFileHandle;
-    if (!closed || !FileSystem::CommitReplacement(replacement)) {
-        throw Exception(kUnableToWriteText);  // Discard removes the temporary file
+    fileHandle = kInvalidFileHandle;  // from here on the replacement's alone
+    if (!FileSystem::FinishReplacement(replacement)) {
+        throw Exception(replacement.failure != nullptr ? replacement.failure : kUnableToWriteText);
     }
-    replacing = false;
+    FinishedReplacement finished(std::move(replacement));
     replacement = {};
+    replacing = false;
+    return finished;
 }
 
 void FileOutputStream::Close() {
@@ -253,12 +265,13 @@ void FileOutputStream::Close() {
 
 void FileOutputStream::Discard() noexcept {
     ReleaseRing();
-    CloseHandleOnly();
     if (replacing) {
-        FileSystem::RemoveFile(replacement.temporary);
+        fileHandle = kInvalidFileHandle;  // the replacement's own, closed with it
+        FileSystem::DiscardReplacement(replacement);
         replacing = false;
         replacement = {};
     }
+    CloseHandleOnly();
 }
 
 }  // namespace GFXStream

@@ -9,10 +9,12 @@
 //
 // Two ways to open:
 //  - Open(name, truncate): the file itself, emptied or appended to.
-//  - OpenReplacement(name): a temporary file beside `name`; Commit() puts it
-//    in place of `name` once it is complete and on disk. Close() or
-//    destruction without Commit() removes the temporary file, so a failed
-//    conversion never touches the existing file.
+//  - OpenReplacement(name): a temporary file beside `name` (see
+//    FileSystem::Replacement); Commit() puts it in place of `name` once it is
+//    complete and on disk, or Finish() hands it over, complete, to be
+//    committed with others in a ReplacementGroup. Close() or destruction
+//    without either removes the temporary file, so a failed conversion never
+//    touches the existing file.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,7 @@
 #include "gfxstream/FileHandle.h"
 #include "gfxstream/FileSystem.h"
 #include "gfxstream/OutputStream.h"
+#include "gfxstream/ReplacementGroup.h"
 
 namespace GFXStream {
 
@@ -36,11 +39,16 @@ class FileOutputStream : public OutputStream {
 
     bool Open(const char* fileName, bool truncate);
     bool OpenReplacement(const char* targetName);
-    // Flushes, forces the content to disk when it replaces an existing file,
-    // closes and moves the temporary file into place. Raises "Unable to
-    // write to file" when any step fails; the stream then still holds the
-    // temporary file for Discard or Close.
+    // Why the last OpenReplacement failed, when the system's texts would not
+    // say (a link that is not followed); null otherwise.
+    const char* FailureText() const { return failure; }
+    // Flushes, forces the content to disk, closes and moves the temporary
+    // file into place. Raises "Unable to write to file" (or the text of a
+    // failed move) when any step fails; the target then keeps its content.
     void Commit();
+    // Flushes and hands over the complete replacement, giving it what the
+    // old file had; the stream is then closed. Raises as Commit does.
+    FinishedReplacement Finish();
     // Flushes and closes; a replacement not yet committed is discarded.
     // Raises when the flush fails, and the stream then stays open.
     void Close();
@@ -84,6 +92,7 @@ class FileOutputStream : public OutputStream {
     std::uint32_t pendingCount = 0;
     FileSystem::Replacement replacement;
     bool replacing = false;
+    const char* failure = nullptr;
 };
 
 }  // namespace GFXStream

@@ -105,6 +105,7 @@ bool CloseFile(FileHandle file) {
 }
 
 bool CreateReplacement(const char* target, Replacement& replacement) {
+    replacement = {};
     if (target == nullptr || *target == '\0') {
         return false;
     }
@@ -144,10 +145,47 @@ bool CreateReplacement(const char* target, Replacement& replacement) {
     return false;
 }
 
-bool CommitReplacement(const Replacement& replacement) {
+bool FinishReplacement(Replacement& replacement) {
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(replacement.file, &size)) {
+        replacement.size = static_cast<std::uint64_t>(size.QuadPart);
+    }
+    // Windows keeps its write-through move for each file: there is no flush
+    // of a whole volume that an ordinary user may ask for.
+    return SyncFile(replacement.file) && PutInPlace(replacement);
+}
+
+void SyncReplacements(const std::vector<Replacement*>& replacements, std::vector<bool>& ok) {
+    for (std::size_t i = 0; i < replacements.size(); ++i) {
+        if (ok[i] && replacements[i]->file != kInvalidFileHandle &&
+            !SyncFile(replacements[i]->file)) {
+            ok[i] = false;
+        }
+    }
+}
+
+bool PutInPlace(Replacement& replacement) {
+    const bool closed = replacement.file != kInvalidFileHandle && CloseFile(replacement.file);
+    replacement.file = kInvalidFileHandle;
     // Write-through: the call returns only once the move itself is on disk.
-    return ::MoveFileExA(replacement.temporary.c_str(), replacement.target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!closed || !::MoveFileExA(replacement.temporary.c_str(), replacement.target.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        replacement.failure = closed ? kUnableToRenameText : nullptr;
+        return false;
+    }
+    replacement.temporary.clear();
+    return true;
+}
+
+void SyncFolders(const std::vector<Replacement*>&) {}
+
+void DiscardReplacement(Replacement& replacement) noexcept {
+    if (replacement.file != kInvalidFileHandle) {
+        CloseFile(replacement.file);
+        replacement.file = kInvalidFileHandle;
+    }
+    RemoveFile(replacement.temporary);
+    replacement.temporary.clear();
 }
 
 void RemoveFile(const std::string& path) {

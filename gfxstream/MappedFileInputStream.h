@@ -6,7 +6,8 @@
 //
 // Open answers false on any failure (missing, unreadable, not a regular
 // file, empty, or not mappable) and releases what it took; sizes are 64-bit
-// throughout. A window that cannot be mapped later raises std::bad_alloc.
+// throughout. A FIFO, device or socket is refused without waiting. A window that cannot be mapped
+// later raises std::bad_alloc.
 //
 // A file cut short by another program while it is mapped would make the
 // system stop the process (SIGBUS on Linux) at the first read past its new
@@ -21,6 +22,8 @@
 #include "gfxstream/FileHandle.h"
 
 namespace GFXStream {
+
+struct MappedViewGuard;
 
 inline constexpr const char* kFileChangedText = "File changed while it was read";
 
@@ -51,9 +54,8 @@ class MappedFileInputStream : public ByteRangeInputStream {
     std::uint64_t fileSize = 0;
     void* mappedView = nullptr;
     std::size_t mappedSize = 0;
-    // The stream's place among the views guarded against shrinking files;
-    // -1 when it has none.
-    int guardSlot = -1;
+    // The window's guard against a file cut short under it (POSIX).
+    MappedViewGuard* guard = nullptr;
 };
 
 }  // namespace GFXStream

@@ -66,8 +66,13 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
     } catch (const Exception& caught) {
         GFXStream::RaiseWithPrefix("ReadTGA: ", caught);
     }
-    if (header.IsRunLength() || header.IsRightToLeft()) {
-        rowBuffer.resize(rowBytes);
+    if ((header.IsRunLength() || header.IsRightToLeft()) && rowBytes != 0) {
+        // Rows made here go out a megabyte at a time, like rows taken
+        // straight from the file, rather than each through the output's ring.
+        bufferRows = static_cast<std::uint32_t>(std::max<std::size_t>(
+            1, std::min<std::size_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes,
+                                     header.height)));
+        rowBuffer.resize(bufferRows * rowBytes);
     }
 }
 
@@ -112,44 +117,53 @@ void TGAFileRows::IndexRunLengthRows() {
 }
 
 std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) {
-    const std::uint32_t height = header.height;
-    const std::uint32_t stored = header.IsTopDown() ? height - 1 - y : y;
-    const std::uint32_t bytesPerPixel = header.BytesPerPixel();
+    const std::uint32_t stored = header.IsTopDown() ? header.height - 1u - y : y;
     blocks.count = 1;
+    if (header.IsRunLength() || header.IsRightToLeft()) {
+        const std::uint32_t rows = std::min(most, bufferRows);
+        for (std::uint32_t i = 0; i < rows; ++i) {
+            MakeRow(header.IsTopDown() ? stored - i : stored + i,
+                    rowBuffer.data() + std::size_t{i} * rowBytes);
+        }
+        blocks.block[0] = {rowBuffer.data(), rows * rowBytes};
+        return rows;
+    }
+    // Uncompressed rows come straight from the file: bottom-up ones as one
+    // block, top-down ones as one block each, in reverse order, from one
+    // stretch of the file in view.
+    const auto inView =
+        static_cast<std::uint32_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes);
+    std::uint32_t rows = std::max<std::uint32_t>(1, std::min(most, inView));
+    if (header.IsTopDown()) {
+        rows = std::min(rows, RowBlocks::kMost);
+    }
+    const std::uint32_t first = header.IsTopDown() ? stored + 1 - rows : stored;
+    const std::uint8_t* bytes =
+        file.Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
+    if (!header.IsTopDown()) {
+        blocks.block[0] = {bytes, rows * rowBytes};
+        return rows;
+    }
+    for (std::uint32_t i = 0; i < rows; ++i) {
+        blocks.block[i] = {bytes + std::size_t{rows - 1 - i} * rowBytes, rowBytes};
+    }
+    blocks.count = rows;
+    return rows;
+}
+
+// Decodes or mirrors one stored row into `row`.
+void TGAFileRows::MakeRow(std::uint32_t stored, std::uint8_t* row) {
+    const std::uint32_t bytesPerPixel = header.BytesPerPixel();
     if (header.IsRunLength()) {
         const RowStart& start = rowStarts[stored];
         PacketCarry carry = start.carry;
         file.Seek(start.offset);
-        ReadRunLengthRow(rowBuffer.data(), file, header.width, bytesPerPixel, carry);
-    } else if (!header.IsRightToLeft()) {
-        // Uncompressed rows come straight from the file: bottom-up ones as
-        // one block, top-down ones as one block each, in reverse order, from
-        // one stretch of the file in view.
-        const auto inView =
-            static_cast<std::uint32_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes);
-        std::uint32_t rows = std::max<std::uint32_t>(1, std::min(most, inView));
-        if (header.IsTopDown()) {
-            rows = std::min(rows, RowBlocks::kMost);
-        }
-        const std::uint32_t first = header.IsTopDown() ? stored + 1 - rows : stored;
-        const std::uint8_t* bytes =
-            file.Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
-        if (!header.IsTopDown()) {
-            blocks.block[0] = {bytes, rows * rowBytes};
-            return rows;
-        }
-        for (std::uint32_t i = 0; i < rows; ++i) {
-            blocks.block[i] = {bytes + std::size_t{rows - 1 - i} * rowBytes, rowBytes};
-        }
-        blocks.count = rows;
-        return rows;
+        ReadRunLengthRow(row, file, header.width, bytesPerPixel, carry);
     } else {
-        std::memcpy(rowBuffer.data(),
-                    file.Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes), rowBytes);
+        std::memcpy(row, file.Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes),
+                    rowBytes);
     }
     if (header.IsRightToLeft()) {
-        MirrorRow(rowBuffer.data(), header.width, bytesPerPixel);
+        MirrorRow(row, header.width, bytesPerPixel);
     }
-    blocks.block[0] = {rowBuffer.data(), rowBytes};
-    return 1;
 }

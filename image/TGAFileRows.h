@@ -49,6 +49,7 @@ class TGAFileRows : public RowSource {
 
     void CheckUncompressedData() const;
     void IndexRunLengthRows();
+    void MakeRow(std::uint32_t stored, std::uint8_t* row);
 
     GFXStream::ByteRangeInputStream& file;
     TGAHeader header;
@@ -58,4 +59,5 @@ class TGAFileRows : public RowSource {
     std::size_t rowBytes = 0;
     std::vector<RowStart> rowStarts;      // run-length files, in stored order
     std::vector<std::uint8_t> rowBuffer;  // decoded or mirrored rows
+    std::uint32_t bufferRows = 0;         // rows it holds
 };

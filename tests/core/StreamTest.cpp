@@ -431,7 +431,8 @@ TEST(FileOutputStream, ReplacementAppearsOnlyOnCommit) {
         ASSERT_TRUE(out.OpenReplacement(target.c_str()));
         out.Write("new", 3);
         out.Flush();
-        EXPECT_EQ(EntriesIn(dir.path()), 2u);
+        // The new file has no name at all where the file system allows it.
+        EXPECT_LE(EntriesIn(dir.path()), 2u);
         ending == 0 ? out.Discard() : out.Close();
         EXPECT_TRUE(ReadFile(target) == original);
         EXPECT_EQ(EntriesIn(dir.path()), 1u);

@@ -361,49 +361,6 @@ TEST(FaultInjection, SourceThatShrinksWhileItIsRead) {
     in.Close();
 }
 
-// Killed at any moment while it replaces a large file in place, the program
-// leaves either the old file or the complete new one, never a mixture, and
-// at most one temporary file, which names the file it was for.
-TEST(FaultInjection, KilledInTheMiddleOfAConversionInPlace) {
-    ScratchDir scratch;
-    const std::string path = scratch / "large.tga";
-    TgaSpec spec;
-    spec.imageType = 10;  // run-length in, uncompressed out: 36 MiB written
-    spec.width = 3072;
-    spec.height = 3072;
-    spec.depth = 32;
-    const Bytes original = MakeTga(spec);
-    const Bytes converted = NormalForm(original);
-    bool killedWhileWriting = false;
-    for (int attempt = 0; attempt < 6 && !killedWhileWriting; ++attempt) {
-        WriteBytes(path, original);
-        const std::string log = scratch / "log";
-        const pid_t pid = StartCli({"-o", scratch.Path(), path}, log);
-        // Wait for the temporary file to appear, then a little longer each
-        // time, and kill.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (TemporaryFiles(scratch.Path()).empty() &&
-               std::chrono::steady_clock::now() < deadline &&
-               ::waitpid(pid, nullptr, WNOHANG) == 0) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(attempt * 3));
-        const bool wasRunning = ::kill(pid, SIGKILL) == 0;
-        const ProcessResult result = WaitFor(pid, log);
-        SCOPED_TRACE(result.output);
-        const Bytes now = *ReadBytes(path);
-        EXPECT_TRUE(now == original || now == converted) << "a mixture of old and new";
-        const std::vector<std::string> leftovers = TemporaryFiles(scratch.Path());
-        EXPECT_LE(leftovers.size(), 1u);
-        for (const std::string& name : leftovers) {
-            EXPECT_EQ(name.rfind(".large.tga.tessary-", 0), 0u) << name;
-            fs::remove(scratch / name);
-        }
-        killedWhileWriting = wasRunning && result.signal == SIGKILL && now == original;
-    }
-    EXPECT_TRUE(killedWhileWriting) << "never caught the conversion in the middle";
-}
-
 // The temporary file a killed run leaves behind is no input of the next.
 TEST(FaultInjection, TemporaryFileOfAKilledRunIsNotTakenAsAnImage) {
     Batch batch;

@@ -256,6 +256,12 @@ namespace {
             ::_exit(126);
         }
     }
+    if (options.noAnonymousFiles) {
+#ifdef TESSARY_NO_ANONYMOUS_FILES
+        ::setenv("LD_PRELOAD", TESSARY_NO_ANONYMOUS_FILES, 1);
+        ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+#endif
+    }
     const std::string cli = CliPath();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(cli.c_str()));
@@ -286,10 +292,11 @@ ProcessResult RunCli(const std::vector<std::string>& arguments, const ProcessOpt
     return WaitFor(pid, outputFile);
 }
 
-pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile) {
+pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile,
+               const ProcessOptions& options) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ExecCli(arguments, {}, outputFile);
+        ExecCli(arguments, options, outputFile);
     }
     return pid;
 }

@@ -65,12 +65,15 @@ struct ProcessOptions {
     // RLIMIT_AS in bytes: the most address space the child may take.
     std::optional<std::uint64_t> addressSpaceLimit;
     std::string workingFolder;
+    // Without anonymous temporary files, as on file systems that have none.
+    bool noAnonymousFiles = false;
 };
 // The path of tessary-cli, or empty when the build has none.
 std::string CliPath();
 ProcessResult RunCli(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
 // Starts tessary-cli without waiting; answers its pid.
-pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile);
+pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile,
+               const ProcessOptions& options = {});
 ProcessResult WaitFor(pid_t pid, const std::string& outputFile);
 
 // Lines of a log text.

@@ -116,9 +116,10 @@ TEST(BatchWin32, DestinationHeldOpenByAnotherProgramKeepsItsContent) {
     ConvertFiles(log, destination.Path().c_str(), List({source.Path(), "a.tga", "b.tga"}).c_str());
     ::CloseHandle(user);
 
-    EXPECT_EQ(WithoutReasons(log.text), "a.tga->" + destination.Path() +
-                                            "\\a.tga...Error: Unable to write to file\r\nb.tga->" +
-                                            destination.Path() + "\\b.tga...Done\r\n");
+    EXPECT_EQ(WithoutReasons(log.text),
+              "a.tga->" + destination.Path() +
+                  "\\a.tga...Error: Unable to move the new file into place\r\nb.tga->" +
+                  destination.Path() + "\\b.tga...Done\r\n");
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == old);
     EXPECT_EQ(destination.Entries().size(), 2u);
 }

@@ -167,7 +167,8 @@ TEST(FileOutputStreamWin32, ReplacementLeavesTheTargetWholeUntilCommitAndWhenCom
         EXPECT_EQ(folder.Entries().size(), 2u);
         const HANDLE user = Hold(target, GENERIC_READ, FILE_SHARE_READ);
         ASSERT_NE(user, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(MessageOf([&] { out.Commit(); }), GFXStream::kUnableToWriteText);
+        EXPECT_EQ(MessageOf([&] { out.Commit(); }),
+                  std::string(GFXStream::FileSystem::kUnableToRenameText));
         ::CloseHandle(user);
         out.Discard();
         EXPECT_TRUE(ReadWholeFile(target) == original);
