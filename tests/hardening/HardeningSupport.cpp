@@ -128,7 +128,7 @@ Bytes MakeTga(const TgaSpec& spec) {
         // The stored rows as one run of pixels, encoded as a whole.
         const std::size_t pixelBytes = std::size_t{spec.width} * spec.height * bpp;
         const Bytes pixels(out.end() - long(pixelBytes), out.end());
-        out.resize(out.size() - pixelBytes);
+        out.erase(out.end() - long(pixelBytes), out.end());
         EncodeRow(out, pixels.data(), std::size_t{spec.width} * spec.height, bpp);
     }
     return out;
