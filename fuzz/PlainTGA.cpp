@@ -3,12 +3,12 @@
 namespace {
 
 unsigned Word(const std::uint8_t* data, std::size_t at) {
-    return data[at] | (data[at + 1] << 8u);
+    return data[at] | (unsigned{data[at + 1]} << 8u);
 }
 
 PaletteColour Entry(const std::uint8_t* e, unsigned bits) {
     if (bits == 15 || bits == 16) {
-        const unsigned v = e[0] | (e[1] << 8u);
+        const unsigned v = e[0] | (unsigned{e[1]} << 8u);
         return {static_cast<std::uint8_t>(((v >> 10) & 31) << 3),
                 static_cast<std::uint8_t>(((v >> 5) & 31) << 3),
                 static_cast<std::uint8_t>((v & 31) << 3)};
