@@ -76,9 +76,7 @@ struct CorpusFile {
     Row row;
     std::string reference, kind;  // empty when there is none
     const std::string& operator[](const std::string& column) const { return row.at(column); }
-    bool Flagged() const {
-        return row.at("truncated") == "1" || row.at("malformed") == "1";
-    }
+    bool Flagged() const { return row.at("truncated") == "1" || row.at("malformed") == "1"; }
     bool Decodes() const {
         const std::string& file = row.at("file");
         return !Refusals().count(file) && (!Flagged() || DecodesDespiteFlags().count(file));
