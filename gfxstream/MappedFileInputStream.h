@@ -44,6 +44,26 @@ class MappedFileInputStream : public ByteRangeInputStream {
     void Consumed() override;
 
   private:
+    // The part of the file in view at a time, so that neither the address
+    // space nor the resident memory the file takes grows with the file.
+    static constexpr std::size_t kWindowSize = std::size_t{8} << 20;
+
+    // Where the window that brings bytes [offset, offset + n) into view
+    // starts, on a multiple of `grain` (the system's mapping alignment).
+    // Forward, it starts at the bytes wanted. Backward, it ends a little
+    // after them (room for a row read on from there), so that the bytes
+    // before them come into view as well.
+    static std::uint64_t WindowStart(std::uint64_t offset, std::size_t n, bool backward,
+                                     std::uint64_t grain) {
+        std::uint64_t start = offset;
+        if (backward) {
+            const std::uint64_t span = n > kMaxSpan ? n : kMaxSpan;
+            const std::uint64_t reach = kWindowSize - grain;
+            start = offset + span > reach ? offset + span - reach : 0;
+        }
+        return start - start % grain;
+    }
+
     bool MapWindow(std::uint64_t start);
     void UnmapWindow();
 

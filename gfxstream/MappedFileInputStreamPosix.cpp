@@ -15,11 +15,6 @@
 namespace GFXStream {
 
 namespace {
-// The part of the file in view at a time. A file larger than this is seen
-// through a window that moves as it is read, so that neither the address
-// space nor the resident memory the file takes grows with the file.
-constexpr std::size_t kWindowSize = std::size_t{8} << 20;
-
 std::size_t PageSize() {
     static const auto size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     return size;
@@ -97,17 +92,7 @@ void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool
     if (ViewLost(guard)) {
         throw Exception(kFileChangedText);
     }
-    const std::uint64_t page = PageSize();
-    // Forward, the window starts at the bytes wanted. Backward, it ends a
-    // little after them (room for a row read on from there), so that the
-    // bytes before them come into view as well.
-    std::uint64_t start = offset;
-    if (backward) {
-        n = std::max(n, kMaxSpan);
-        const std::uint64_t reach = kWindowSize - page;
-        start = offset + n > reach ? offset + n - reach : 0;
-    }
-    if (!MapWindow(start - start % page)) {
+    if (!MapWindow(WindowStart(offset, n, backward, PageSize()))) {
         throw std::bad_alloc();
     }
 }

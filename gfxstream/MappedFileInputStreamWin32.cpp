@@ -9,9 +9,6 @@
 namespace GFXStream {
 
 namespace {
-// The part of the file in view at a time; see the header.
-constexpr std::size_t kWindowSize = std::size_t{8} << 20;
-
 // Views start at multiples of the allocation granularity.
 std::uint64_t Granularity() {
     static const std::uint64_t size = [] {
@@ -92,17 +89,7 @@ void MappedFileInputStream::UnmapWindow() {
 }
 
 void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
-    const std::uint64_t grain = Granularity();
-    // Forward, the window starts at the bytes wanted. Backward, it ends a
-    // little after them (room for a row read on from there), so that the
-    // bytes before them come into view as well.
-    std::uint64_t start = offset;
-    if (backward) {
-        n = std::max(n, kMaxSpan);
-        const std::uint64_t reach = kWindowSize - grain;
-        start = offset + n > reach ? offset + n - reach : 0;
-    }
-    if (!MapWindow(start - start % grain)) {
+    if (!MapWindow(WindowStart(offset, n, backward, Granularity()))) {
         throw std::bad_alloc();
     }
 }
