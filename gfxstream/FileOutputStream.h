@@ -21,10 +21,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "gfxstream/FileHandle.h"
-#include "gfxstream/FileSystem.h"
+#include "files/FileHandle.h"
+#include "files/FileSystem.h"
+#include "files/ReplacementGroup.h"
 #include "gfxstream/OutputStream.h"
-#include "gfxstream/ReplacementGroup.h"
 
 namespace GFXStream {
 

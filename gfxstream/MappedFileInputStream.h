@@ -18,8 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "files/FileHandle.h"
 #include "gfxstream/ByteRangeInputStream.h"
-#include "gfxstream/FileHandle.h"
 
 namespace GFXStream {
 

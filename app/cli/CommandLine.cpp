@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/ShownName.h"
 #include "app/cli/FilesFrom.h"
+#include "batch/ShownName.h"
 
 #ifndef TESSARY_VERSION
 #define TESSARY_VERSION "unknown"

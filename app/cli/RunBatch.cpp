@@ -5,12 +5,12 @@
 #include <string>
 #include <system_error>
 
-#include "app/AppendLog.h"
-#include "app/CheckNormalForm.h"
-#include "app/ConvertJobs.h"
-#include "app/ShownName.h"
-#include "app/cli/BatchPlan.h"
 #include "app/cli/TerminalLog.h"
+#include "batch/AppendLog.h"
+#include "batch/BatchPlan.h"
+#include "batch/CheckNormalForm.h"
+#include "batch/ConvertJobs.h"
+#include "batch/ShownName.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/ShownName.h"
+#include "batch/ShownName.h"
 
 TerminalLog::TerminalLog(std::FILE* outStream, std::FILE* progressStream, bool quietLog,
                          bool progressLine)

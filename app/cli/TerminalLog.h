@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/LogSink.h"
+#include "batch/LogSink.h"
 
 class TerminalLog : public LogSink {
   public:

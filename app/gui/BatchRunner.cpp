@@ -8,11 +8,11 @@
 #include <string>
 #include <utility>
 
-#include "app/AppendLog.h"
-#include "app/ConvertJobs.h"
-#include "app/FileList.h"
-#include "app/LogSink.h"
-#include "app/ShownName.h"
+#include "batch/AppendLog.h"
+#include "batch/ConvertJobs.h"
+#include "batch/JoinPath.h"
+#include "batch/LogSink.h"
+#include "batch/ShownName.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "app/cli/BatchPlan.h"
+#include "batch/BatchPlan.h"
 
 // How a batch ended. Files neither converted nor failed were not started:
 // the batch was stopped first.

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "app/cli/BatchPlan.h"
+#include "batch/BatchPlan.h"
 
 class QWidget;
 

@@ -6,9 +6,9 @@
 #include <new>
 #include <utility>
 
-#include "app/ConvertFiles.h"
-#include "app/LogSink.h"
+#include "app/win32/ConvertFiles.h"
 #include "app/win32/resource.h"
+#include "batch/LogSink.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <thread>
 
 #include "HardeningSupport.h"
-#include "app/ConvertFiles.h"
-#include "app/FileList.h"
+#include "app/win32/ConvertFiles.h"
+#include "app/win32/FileList.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"

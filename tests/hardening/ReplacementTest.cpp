@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "HardeningSupport.h"
-#include "app/ConvertOneFile.h"
+#include "batch/ConvertOneFile.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"

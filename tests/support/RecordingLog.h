@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/LogSink.h"
+#include "batch/LogSink.h"
 
 // Records the log: the whole text and how often it was cleared.
 class RecordingLog : public LogSink {

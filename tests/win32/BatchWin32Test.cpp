@@ -6,9 +6,9 @@
 #include <string>
 
 #include "Win32TestSupport.h"
-#include "app/ConvertFiles.h"
-#include "app/FileList.h"
-#include "app/LogSink.h"
+#include "app/win32/ConvertFiles.h"
+#include "app/win32/FileList.h"
+#include "batch/LogSink.h"
 #include "support/RecordingLog.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "Win32TestSupport.h"
-#include "app/FileList.h"
+#include "app/win32/FileList.h"
 #include "app/win32/MainDialog.h"
 #include "app/win32/Pickers.h"
 #include "app/win32/resource.h"

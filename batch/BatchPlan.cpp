@@ -1,0 +1,100 @@
+#include "batch/BatchPlan.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "batch/JoinPath.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One spelling for a folder, whether or not it exists yet.
+fs::path Canonical(const fs::path& path) {
+    std::error_code error;
+    fs::path canonical = fs::weakly_canonical(path.empty() ? fs::path(".") : path, error);
+    return error ? path.lexically_normal() : canonical;
+}
+
+// The last part of a path as the user wrote it, trailing separators aside:
+// "in/a.tga" gives "a.tga", "nosuchdir/" gives "nosuchdir".
+std::string LastPart(const std::string& path) {
+    fs::path p(path);
+    while (!p.empty() && p.filename().empty() && p.has_relative_path()) {
+        p = p.parent_path();
+    }
+    return p.filename().string();
+}
+
+struct FolderWalk {
+    BatchPlan& plan;
+    fs::path outputCanonical;
+    std::string outputFolder;
+    bool recursive;
+
+    void Visit(const std::string& folder, const std::string& relative, bool isRoot) {
+        if (!isRoot && !outputFolder.empty() && Canonical(folder) == outputCanonical) {
+            return;  // the run's own output, when it lies below a source folder
+        }
+        std::vector<std::string> names;
+        std::vector<std::string> subfolders;
+        std::error_code error;
+        fs::directory_iterator entries(folder.empty() ? fs::path(".") : fs::path(folder), error);
+        for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+            const fs::directory_entry& entry = *entries;
+            const std::string name = entry.path().filename().string();
+            std::error_code statusError;
+            if (entry.is_directory(statusError)) {
+                // Links to folders are not followed, so a loop of links
+                // cannot make the walk endless.
+                if (recursive && !entry.is_symlink(statusError)) {
+                    subfolders.push_back(name);
+                }
+            } else if (HasTGAExtension(name) && entry.is_regular_file(statusError)) {
+                names.push_back(name);
+            }
+        }
+        if (error) {
+            plan.problems.push_back({folder, error.message()});
+            return;
+        }
+        std::sort(names.begin(), names.end());
+        std::sort(subfolders.begin(), subfolders.end());
+        for (const std::string& name : names) {
+            const std::string shown = JoinPath(relative, name);
+            plan.jobs.push_back({JoinPath(folder, name), shown, JoinPath(outputFolder, shown)});
+        }
+        for (const std::string& sub : subfolders) {
+            Visit(JoinPath(folder, sub), JoinPath(relative, sub), false);
+        }
+    }
+};
+
+}  // namespace
+
+bool HasTGAExtension(const std::string& name) {
+    if (name.size() < 5) {  // a name of its own before the extension
+        return false;
+    }
+    std::string extension = name.substr(name.size() - 4);
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return extension == ".tga";
+}
+
+BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
+                    bool recursive) {
+    BatchPlan plan;
+    FolderWalk walk{plan, Canonical(outputFolder), outputFolder, recursive};
+    for (const std::string& input : inputs) {
+        std::error_code error;
+        if (!input.empty() && fs::is_directory(input, error)) {
+            walk.Visit(input, "", true);
+        } else {
+            plan.jobs.push_back({input, input, JoinPath(outputFolder, LastPart(input))});
+        }
+    }
+    return plan;
+}

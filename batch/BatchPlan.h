@@ -1,0 +1,33 @@
+// Turns the command line's FILE arguments into one job list, in argument
+// order. The whole list is made before anything is written, so files the
+// run itself writes are never taken as inputs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "batch/BatchJob.h"
+
+struct BatchPlan {
+    std::vector<BatchJob> jobs;
+    // Folders that could not be listed, each with the system's reason.
+    struct Problem {
+        std::string folder;
+        std::string reason;
+    };
+    std::vector<Problem> problems;
+};
+
+// A FILE that is a folder stands for every ".tga" file in it (extension in
+// any case), and with `recursive` every one below it: each is shown as its
+// path relative to that folder and written under the same relative path
+// below `outputFolder`. When the output folder lies below a source folder,
+// nothing inside it is an input. Any other FILE is one job, shown as given
+// and written under its own name into `outputFolder`; one that does not
+// exist (or is an empty string) is left for the conversion to report. An
+// empty `outputFolder` (nothing is written) excludes nothing.
+BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
+                    bool recursive);
+
+// True for names ending in ".tga" in any mix of cases.
+bool HasTGAExtension(const std::string& name);

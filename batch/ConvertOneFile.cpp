@@ -1,0 +1,167 @@
+#include "batch/ConvertOneFile.h"
+
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "batch/AppendLog.h"
+#include "batch/ShownName.h"
+#include "files/SystemReason.h"
+#include "gfxstream/Exception.h"
+#include "image/ReadTGA.h"
+#include "image/TGAFileRows.h"
+#include "image/TGAHeader.h"
+#include "image/WriteTGA.h"
+
+namespace {
+
+const char* MessageOf(const GFXStream::Exception& caught) {
+    return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
+}
+
+// " (reason)", or nothing when there is no reason to give.
+std::string InParentheses(const std::string& reason) {
+    return reason.empty() ? std::string() : " (" + reason + ")";
+}
+
+// Anything at the path counts, a dangling link included.
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+// The alpha-bit count the source's Image Descriptor declares, read from its
+// header without moving the stream.
+std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
+    std::uint8_t header[TGAHeader::kSize];
+    const std::uint32_t read = input.Read(header, TGAHeader::kSize);
+    input.SkipBack(0, read);
+    return read == TGAHeader::kSize ? static_cast<std::uint8_t>(header[17] & 0x0F) : 0;
+}
+
+// Creates the destination's folders when asked, then writes the rows and
+// puts the file in place. `writing` tells the caller's handler that a
+// failure is the system's to explain.
+void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
+           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
+           GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
+    std::string& log = result.log;
+    const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
+    if (options.createFolders && !folder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error) {
+            AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
+                      InParentheses(error.message()).c_str());
+            return;
+        }
+    }
+    ClearSystemError();
+    if (!output.OpenReplacement(job.destination.c_str())) {
+        const int error = LastSystemError();
+        const std::string why = output.FailureText() != nullptr
+                                    ? output.FailureText()
+                                    : WhyNotOpened(job.destination.c_str(), error, false);
+        AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText, InParentheses(why).c_str());
+        return;
+    }
+    writing = true;
+    ClearSystemError();
+    WriteTGA(output, rows, options.rle, alphaBits);
+    // Released before the new file takes the name, so that a destination
+    // equal to the source can be replaced.
+    input.Close();
+    result.finished = output.Finish();
+    result.outcome = FileOutcome::Converted;
+    result.doneAt = log.size();
+    AppendLog(log, "Done");
+    if (!result.finished.NotKept().empty()) {
+        AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
+    }
+    AppendLog(log, TESSARY_LOG_EOL);
+}
+
+void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
+             GFXStream::MappedFileInputStream& input, GFXStream::FileOutputStream& output,
+             FileResult& result) {
+    std::string& log = result.log;
+    log = ShownName(job.shownName);
+    const std::string arrow = "->" + ShownName(job.destination) + "...";
+
+    if (options.noClobber && !destinationTaken && Exists(job.destination)) {
+        AppendLog(log, "%s%s" TESSARY_LOG_EOL, arrow.c_str(), kSkippedExistingText);
+        result.outcome = FileOutcome::Skipped;
+        return;
+    }
+
+    ClearSystemError();
+    if (!input.Open(job.source.c_str())) {
+        const int error = LastSystemError();
+        AppendLog(log, ": %s%s" TESSARY_LOG_EOL, kUnableToOpenText,
+                  InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
+        return;
+    }
+
+    // Whether the image had been read decides the wording of an allocation
+    // failure: only the reader allocates anything large. Only a failure
+    // while writing is the system's to explain.
+    bool imageRead = false;
+    bool writing = false;
+    try {
+        const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
+        // The normal form is written straight from the mapped file, a window
+        // and a row at a time; run-length output is encoded from the image.
+        std::unique_ptr<Image> image;
+        std::unique_ptr<RowSource> rows;
+        if (options.rle) {
+            image = ReadTGA(input, nullptr, nullptr);
+            rows = std::make_unique<ImageRows>(*image);
+            input.Close();
+        } else {
+            rows = std::make_unique<TGAFileRows>(input);
+        }
+        imageRead = true;
+        log += arrow;
+        if (destinationTaken) {
+            AppendLog(log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
+        } else if (options.dryRun) {
+            AppendLog(log, "%s" TESSARY_LOG_EOL,
+                      Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
+            result.outcome = FileOutcome::Converted;
+        } else {
+            Write(job, *rows, alphaBits, options, input, output, result, writing);
+        }
+    } catch (const GFXStream::Exception& caught) {
+        const int error = writing ? LastSystemError() : 0;
+        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL, MessageOf(caught),
+                  InParentheses(SystemErrorText(error)).c_str());
+    } catch (const std::bad_alloc&) {
+        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL,
+                  imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
+    } catch (const std::exception& caught) {
+        AppendLog(log, "Error: %s" TESSARY_LOG_EOL, caught.what());
+    }
+}
+
+}  // namespace
+
+FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
+                          GFXStream::MappedFileInputStream& input,
+                          GFXStream::FileOutputStream& output) noexcept {
+    FileResult result;
+    try {
+        Convert(job, destinationTaken, options, input, output, result);
+    } catch (...) {
+        // Even the log text could not be built (memory ran out while it
+        // was); the batch's in-order step says so in its place.
+        result.log.clear();
+    }
+    // Whatever happened, both streams end closed. A failed output drops its
+    // pending bytes and its temporary file instead of flushing them again.
+    input.Close();
+    output.Discard();
+    return result;
+}

@@ -1,0 +1,43 @@
+// One file's turn of the batch, as a function of its own: it opens, reads,
+// writes and closes, and hands back the log text instead of writing to the
+// log, so that several files can be converted at once and their texts still
+// shown in list order.
+#pragma once
+
+#include <string>
+
+#include "batch/ConvertJobs.h"
+#include "batch/LogSink.h"
+#include "gfxstream/FileOutputStream.h"
+#include "gfxstream/MappedFileInputStream.h"
+
+struct FileResult {
+    std::string log;  // empty only when not even the text could be built
+    FileOutcome outcome = FileOutcome::Failed;
+    // A converted file's new content, complete, waiting to be put in place
+    // with others (GroupedCommit); `log` from `doneAt` on says "Done".
+    GFXStream::FinishedReplacement finished{};
+    std::size_t doneAt = 0;
+};
+
+// `destinationTaken`: the plan gave this job's destination to an earlier job
+// of the list, so this one fails rather than replace that output.
+// The streams are the caller's, closed on entry and closed again on return
+// whatever happened; they are passed in so that one pair serves many files.
+// A converted file is left to the caller to put in place (GroupedCommit).
+// Never raises: every failure, running out of memory included, ends as a
+// failed result.
+FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
+                          GFXStream::MappedFileInputStream& input,
+                          GFXStream::FileOutputStream& output) noexcept;
+
+// Texts of the failures that the codec does not name itself.
+inline constexpr const char* kUnableToOpenText = "Unable to open file";
+inline constexpr const char* kOutOfMemoryText = "Not enough memory for the image";
+inline constexpr const char* kDestinationTakenText =
+    "Another file of this batch was already written to this name";
+// After "->destination...": a file --no-clobber leaves alone, and the two
+// outcomes of a dry run.
+inline constexpr const char* kSkippedExistingText = "Skipped (File exists)";
+inline constexpr const char* kWouldWriteText = "Would be written";
+inline constexpr const char* kWouldReplaceText = "Would replace the existing file";

@@ -1,0 +1,63 @@
+// Converted files put in place in groups, in the batch's in-order step:
+// their new content is made durable with one flush for many files, then
+// each is moved over its target, then their texts are emitted. A file's
+// "Done" thus appears only once its file is in place; when that fails, its
+// line says so instead.
+//
+// A group is committed when it is full, at the end, and also when its first
+// file has waited a while (ReplacementGroup::kMaxWait) even if the batch is
+// busy with a slow file: a thread of the object's own watches for that, so
+// the log keeps growing during a long batch. Every emission, and whatever
+// else must not cross one (progress reports), runs under one lock.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "batch/ConvertOneFile.h"
+#include "files/ReplacementGroup.h"
+
+class GroupedCommit {
+  public:
+    // Appends file `index`'s text and counts its outcome.
+    using Emit = std::function<void(std::size_t index, FileResult& result)>;
+
+    explicit GroupedCommit(Emit emit);
+    GroupedCommit(const GroupedCommit&) = delete;
+    GroupedCommit& operator=(const GroupedCommit&) = delete;
+    // Files never committed (the log raised, say) are discarded.
+    ~GroupedCommit();
+
+    // Takes file `index`'s result, in list order. Its text is emitted once
+    // every file before it is and its own file is in place.
+    void Record(std::size_t index, FileResult result);
+    // Runs `step` without crossing an emission.
+    void Locked(const std::function<void()>& step);
+    // Commits what still waits and emits the remaining texts; raises what
+    // the log raised if it failed on the watching thread.
+    void Finish();
+
+  private:
+    struct Waiting {
+        std::size_t index = 0;
+        FileResult result;
+        bool inGroup = false;
+    };
+
+    void Commit();  // with `lock` held
+    void Watch();
+
+    Emit emit;
+    GFXStream::ReplacementGroup group;
+    std::vector<Waiting> waiting;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool ending = false;
+    std::exception_ptr failure;
+    std::thread watcher;
+};

@@ -1,0 +1,130 @@
+#include "batch/ParallelConvert.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+class Pool {
+  public:
+    Pool(const BatchRun& run, const std::vector<bool>& destinationTaken)
+        : jobs_(run.jobs),
+          options_(run.options),
+          destinationTaken_(destinationTaken),
+          slots_(run.jobs.size()) {}
+
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+
+    ~Pool() {
+        // Also on the way out of an exception from the log: no worker may
+        // outlive the list it reads.
+        {
+            std::lock_guard lock(mutex_);
+            abandoned_ = true;
+        }
+        for (std::thread& worker : workers_) {
+            worker.join();
+        }
+    }
+
+    void Start(unsigned count) {
+        for (unsigned i = 0; i < count; ++i) {
+            try {
+                workers_.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;  // the threads already running share the list
+            }
+        }
+        if (workers_.empty()) {
+            Work();
+        }
+    }
+
+    // Waits for file `first` and moves into `finished` its result and those
+    // of the files after it that are done too. Answers false when the batch
+    // stopped before file `first` was begun.
+    bool TakeFinished(std::size_t first, std::vector<FileResult>& finished) {
+        finished.clear();
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return slots_[first].done || NoMoreStarts(first); });
+        for (std::size_t i = first; i < slots_.size() && slots_[i].done; ++i) {
+            finished.push_back(std::move(slots_[i].result));
+        }
+        return !finished.empty();
+    }
+
+  private:
+    struct Slot {
+        FileResult result;
+        bool done = false;
+    };
+
+    // Files are begun in list order, so the ones begun are always the first
+    // `next_`. Once a worker has found the list ended, the stop requested or
+    // the batch abandoned (none of which is ever undone), no further file is
+    // begun, and a file beyond the first `next_` will never come.
+    bool NoMoreStarts(std::size_t index) const { return startsEnded_ && index >= next_; }
+
+    void Work() {
+        GFXStream::MappedFileInputStream input;
+        GFXStream::FileOutputStream output;
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::lock_guard lock(mutex_);
+                const bool stopRequested = options_.stop != nullptr && options_.stop->load();
+                if (next_ == jobs_.size() || stopRequested || abandoned_) {
+                    startsEnded_ = true;
+                    changed_.notify_all();
+                    return;
+                }
+                index = next_++;
+            }
+            FileResult result =
+                ConvertOneFile(jobs_[index], destinationTaken_[index], options_, input, output);
+            {
+                std::lock_guard lock(mutex_);
+                slots_[index].result = std::move(result);
+                slots_[index].done = true;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const std::vector<BatchJob>& jobs_;
+    const ConvertOptions& options_;
+    const std::vector<bool>& destinationTaken_;
+    std::vector<Slot> slots_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t next_ = 0;
+    bool startsEnded_ = false;
+    bool abandoned_ = false;
+};
+
+}  // namespace
+
+void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, unsigned threads) {
+    const std::size_t count = run.jobs.size();
+    if (count == 0) {
+        return;
+    }
+    Pool pool(run, destinationTaken);
+    pool.Start(static_cast<unsigned>(std::clamp<std::size_t>(threads, std::size_t{1}, count)));
+    std::vector<FileResult> finished;
+    for (std::size_t index = 0; index < count; index += finished.size()) {
+        if (!pool.TakeFinished(index, finished)) {
+            run.summary.stopped = true;
+            break;
+        }
+        for (std::size_t i = 0; i < finished.size(); ++i) {
+            ReportProgress(run, index + i);
+        }
+        EmitFinished(run, index, finished);
+    }
+}

@@ -1,0 +1,19 @@
+// The pool that converts a batch's files several at once, with the log the
+// one-by-one batch would give.
+//
+// Each worker thread has its own pair of streams and takes the next file of
+// the list; finished files are handed to EmitFinished on the calling thread,
+// in list order, as soon as every file before them is done. So the log holds
+// the same texts in the same order whatever order the files finish in, and a
+// stop request ends the batch after a prefix of the list, as it would one by
+// one. At most one image per worker exists at a time.
+#pragma once
+
+#include <vector>
+
+#include "batch/EmitFinished.h"
+
+// Uses up to `threads` workers (never more than there are files); when no
+// thread can be started, converts on the calling thread instead.
+// `destinationTaken[i]` is the plan's verdict on job i.
+void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, unsigned threads);

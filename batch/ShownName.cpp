@@ -1,0 +1,12 @@
+#include "batch/ShownName.h"
+
+std::string ShownName(std::string_view name) {
+    std::string shown(name);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return shown;
+}

@@ -1,0 +1,99 @@
+// The few file-system operations the output stream needs, kept behind one
+// small interface so that each operating system supplies its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "files/FileHandle.h"
+
+namespace GFXStream::FileSystem {
+
+// Opens for writing, creating a missing file; empties an existing one when
+// `truncate` is set, else keeps it. New bytes go after what the file holds.
+FileHandle OpenForWriting(const char* name, bool truncate);
+
+// Writes up to n bytes; answers how many reached the file, or -1 when the
+// system refused. Interrupted calls are retried here.
+std::int64_t WriteSome(FileHandle file, const std::uint8_t* data, std::size_t n);
+
+// Writes up to the blocks' bytes in order, in one call where the system
+// has one (writev); answers how many reached the file, or -1 when the
+// system refused. Interrupted calls are retried here.
+struct WriteBlock {
+    const std::uint8_t* data;
+    std::size_t size;
+};
+std::int64_t WriteSomeGathered(FileHandle file, const WriteBlock* blocks, std::size_t count);
+
+// Forces the file's content to stable storage.
+bool SyncFile(FileHandle file);
+bool CloseFile(FileHandle file);
+
+// Failures of a replacement that the system's own texts would not explain.
+inline constexpr const char* kUntrustedLinkText =
+    "Not following a link that another user placed in a shared folder";
+inline constexpr const char* kUnableToRenameText = "Unable to move the new file into place";
+
+// Safe replacement of one file: a new file is written beside the target and
+// then moved over it in one step, so a reader (or a crash) sees the old file
+// or the new one, never a mixture.
+//
+// The new file is a new file: other hard links to the target keep the old
+// content. Where the file system allows it, it is anonymous until it is
+// complete (nothing is left behind if the process dies); otherwise it is a
+// hidden file of the target's folder, named so that a later run recognises
+// and removes it if this one dies. While a replacement is written it is open
+// to the owner alone; the target's mode, owner, group, ACL and extended
+// attributes are given to it only once it is complete.
+//
+// A symbolic link at the target is followed, so that the link stays and the
+// file it leads to is replaced, except where a shared folder (sticky and
+// writable by all) holds a link that neither its owner nor the running user
+// owns: that replacement fails with kUntrustedLinkText.
+struct Replacement {
+    std::string target;     // the path that will be replaced, links resolved
+    std::string temporary;  // the hidden file's name, empty while it has none
+    FileHandle file = kInvalidFileHandle;
+    // Whether a file stood at the target when the replacement was made.
+    bool replacesExisting = true;
+    // Whether the file waits for a group to be made durable and put in
+    // place; otherwise FinishReplacement does that for it at once.
+    bool waitsForGroup = false;
+    // What the old file had that the new one could not keep ("owner, ACL").
+    std::string notKept;
+    // Why the last step failed, when the system's texts would not say.
+    const char* failure = nullptr;
+    std::uint64_t size = 0;  // bytes written, known once finished
+#ifndef _WIN32
+    int folder = -1;    // the target's folder, held open
+    std::string name;   // the target's name in it
+    int original = -1;  // the file being replaced, until its metadata is kept
+    bool anonymous = false;
+#endif
+};
+
+bool CreateReplacement(const char* target, Replacement& replacement);
+
+// The file is complete: gives it what the old file had, then, unless it
+// waits for a group, moves it into place (first forcing it to disk when it
+// replaces an existing file).
+bool FinishReplacement(Replacement& replacement);
+
+// The steps of committing finished replacements together: one flush of
+// every file system they are on (each file on its own where the system has
+// no such flush, or when there is only one), then each put in place, then
+// each folder where an existing file was replaced flushed once. `ok` holds
+// one flag per replacement; steps skip the ones that failed.
+void SyncReplacements(const std::vector<Replacement*>& replacements, std::vector<bool>& ok);
+bool PutInPlace(Replacement& replacement);
+void SyncFolders(const std::vector<Replacement*>& replacements);
+
+// Releases what the replacement holds and removes its temporary file.
+void DiscardReplacement(Replacement& replacement) noexcept;
+
+void RemoveFile(const std::string& path);
+
+}  // namespace GFXStream::FileSystem

@@ -1,0 +1,197 @@
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "files/FileSystem.h"
+
+namespace GFXStream::FileSystem {
+
+namespace {
+
+// Everything up to and including the last separator or drive designator:
+// the temporary file is made in the same folder so that the final move never
+// crosses volumes and can replace the target in one step.
+std::string FolderPrefixOf(const std::string& path) {
+    const auto separator = path.find_last_of("\\/");
+    if (separator != std::string::npos) {
+        return path.substr(0, separator + 1);
+    }
+    if (path.size() >= 2 && path[1] == ':') {
+        return path.substr(0, 2);
+    }
+    return {};
+}
+
+std::string NameOf(const std::string& path) {
+    return path.substr(FolderPrefixOf(path).size());
+}
+
+std::string UniqueSuffix() {
+    static std::atomic<unsigned> counter{0};
+    char text[64];
+    std::snprintf(text, sizeof text, "%lu-%llx-%u", ::GetCurrentProcessId(),
+                  static_cast<unsigned long long>(::GetTickCount64()) & 0xFFFFFF,
+                  counter.fetch_add(1));
+    return text;
+}
+
+// A symbolic link is replaced through: the file it leads to gets the new
+// content and the link stays.
+bool ResolveLink(const std::string& path, std::string& resolved) {
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;  // a dangling link names nothing to replace
+    }
+    char buffer[MAX_PATH * 4];
+    const DWORD length = ::GetFinalPathNameByHandleA(file, buffer, sizeof buffer,
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(file);
+    if (length == 0 || length >= sizeof buffer) {
+        return false;
+    }
+    resolved.assign(buffer, length);
+    return true;
+}
+
+}  // namespace
+
+FileHandle OpenForWriting(const char* name, bool truncate) {
+    if (name == nullptr) {
+        return kInvalidFileHandle;
+    }
+    const HANDLE file = ::CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      truncate ? CREATE_ALWAYS : OPEN_ALWAYS,
+                                      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return kInvalidFileHandle;
+    }
+    LARGE_INTEGER zero{};
+    ::SetFilePointerEx(file, zero, nullptr, FILE_END);
+    return file;
+}
+
+std::int64_t WriteSome(FileHandle file, const std::uint8_t* data, std::size_t n) {
+    // One call takes at most a DWORD's worth; the caller resumes after a
+    // partial count.
+    const DWORD asked = n > MAXDWORD ? MAXDWORD : static_cast<DWORD>(n);
+    DWORD written = 0;
+    if (!::WriteFile(file, data, asked, &written, nullptr)) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(written);
+}
+
+std::int64_t WriteSomeGathered(FileHandle file, const WriteBlock* blocks, std::size_t count) {
+    // Buffered files have no gathered write; the first block goes alone and
+    // the caller resumes after it.
+    for (std::size_t i = 0; i < count; ++i) {
+        if (blocks[i].size != 0) {
+            return WriteSome(file, blocks[i].data, blocks[i].size);
+        }
+    }
+    return 0;
+}
+
+bool SyncFile(FileHandle file) {
+    return ::FlushFileBuffers(file) != 0;
+}
+
+bool CloseFile(FileHandle file) {
+    return ::CloseHandle(file) != 0;
+}
+
+bool CreateReplacement(const char* target, Replacement& replacement) {
+    replacement = {};
+    if (target == nullptr || *target == '\0') {
+        return false;
+    }
+    std::string resolved(target);
+    DWORD attributes = ::GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (!ResolveLink(target, resolved)) {
+            return false;
+        }
+        attributes = ::GetFileAttributesA(resolved.c_str());
+    }
+    // An existing target must be a file that may be replaced: a folder, or a
+    // file marked read-only, is refused before anything is created.
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        return false;
+    }
+    const std::string prefix = FolderPrefixOf(resolved) + "." + NameOf(resolved) + ".tessary-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporary = prefix + UniqueSuffix() + ".tmp";
+        const HANDLE file =
+            ::CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return false;
+        }
+        replacement.target = resolved;
+        replacement.temporary = std::move(temporary);
+        replacement.file = file;
+        replacement.replacesExisting = attributes != INVALID_FILE_ATTRIBUTES;
+        return true;
+    }
+    return false;
+}
+
+bool FinishReplacement(Replacement& replacement) {
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(replacement.file, &size)) {
+        replacement.size = static_cast<std::uint64_t>(size.QuadPart);
+    }
+    // Windows keeps its write-through move for each file: there is no flush
+    // of a whole volume that an ordinary user may ask for.
+    return SyncFile(replacement.file) && PutInPlace(replacement);
+}
+
+void SyncReplacements(const std::vector<Replacement*>& replacements, std::vector<bool>& ok) {
+    for (std::size_t i = 0; i < replacements.size(); ++i) {
+        if (ok[i] && replacements[i]->file != kInvalidFileHandle &&
+            !SyncFile(replacements[i]->file)) {
+            ok[i] = false;
+        }
+    }
+}
+
+bool PutInPlace(Replacement& replacement) {
+    const bool closed = replacement.file != kInvalidFileHandle && CloseFile(replacement.file);
+    replacement.file = kInvalidFileHandle;
+    // Write-through: the call returns only once the move itself is on disk.
+    if (!closed || !::MoveFileExA(replacement.temporary.c_str(), replacement.target.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        replacement.failure = closed ? kUnableToRenameText : nullptr;
+        return false;
+    }
+    replacement.temporary.clear();
+    return true;
+}
+
+void SyncFolders(const std::vector<Replacement*>&) {}
+
+void DiscardReplacement(Replacement& replacement) noexcept {
+    if (replacement.file != kInvalidFileHandle) {
+        CloseFile(replacement.file);
+        replacement.file = kInvalidFileHandle;
+    }
+    RemoveFile(replacement.temporary);
+    replacement.temporary.clear();
+}
+
+void RemoveFile(const std::string& path) {
+    if (!path.empty()) {
+        ::DeleteFileA(path.c_str());
+    }
+}
+
+}  // namespace GFXStream::FileSystem

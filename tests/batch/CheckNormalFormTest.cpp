@@ -1,0 +1,107 @@
+// The normal-form check on the bundled samples and on the batch's output.
+#include <gtest/gtest.h>
+
+#include "app/win32/ConvertFiles.h"
+#include "app/win32/FileList.h"
+#include "batch/CheckNormalForm.h"
+#include "support/AppTestSupport.h"
+
+namespace {
+
+const std::string kSamples = std::string(TESSARY_SOURCE_DIR) + "/samples";
+
+struct SampleCase {
+    const char* file;
+    std::vector<std::string> reasons;
+};
+
+class SampleCheckTest : public ::testing::TestWithParam<SampleCase> {};
+
+TEST_P(SampleCheckTest, NamesWhyTheSampleNeedsRepairAndItsRepairIsNormal) {
+    const SampleCase& c = GetParam();
+    const std::string path = kSamples + "/" + c.file;
+    const CheckResult before = CheckNormalForm(path.c_str());
+    ASSERT_EQ(before.outcome, CheckOutcome::NotNormal) << before.error;
+    EXPECT_EQ(before.reasons, c.reasons);
+
+    TempDir temp;
+    RecordingLog log;
+    ConvertFiles(log, temp.Path().c_str(), MakeFileList(path).c_str());
+    const CheckResult after = CheckNormalForm((temp / c.file).c_str());
+    EXPECT_EQ(after.outcome, CheckOutcome::Normal) << log.text;
+    EXPECT_TRUE(after.reasons.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, SampleCheckTest,
+                         ::testing::Values(SampleCase{"run-length.tga", {"run-length"}},
+                                           SampleCase{"top-down.tga", {"top-down"}},
+                                           SampleCase{"right-to-left.tga", {"right-to-left"}},
+                                           SampleCase{"image-id.tga", {"image ID"}},
+                                           SampleCase{"colour-map-16bit.tga",
+                                                      {"16-bit colour map"}},
+                                           SampleCase{"greyscale.tga", {"greyscale"}},
+                                           SampleCase{"footer.tga", {"footer"}},
+                                           SampleCase{"run-length-top-right-16bit.tga",
+                                                      {"run-length", "top-down", "right-to-left"}}),
+                         [](const auto& testCase) {
+                             std::string name = testCase.param.file;
+                             name = name.substr(0, name.size() - 4);
+                             for (char& ch : name) {
+                                 if (ch == '-') {
+                                     ch = '_';
+                                 }
+                             }
+                             return name;
+                         });
+
+TEST(CheckNormalFormTest, StrayBytesAfterThePixelsAreCounted) {
+    TempDir temp;
+    Bytes bytes = ExpectedPlainTGA(2, 2);
+    bytes.insert(bytes.end(), {1, 2, 3});
+    WriteFileBytes(temp / "a.tga", bytes);
+
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+
+    EXPECT_EQ(result.reasons, std::vector<std::string>{"3 bytes after the pixels"});
+}
+
+TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
+    TempDir temp;
+    Bytes bytes = ExpectedPlainTGA(2, 2);
+    bytes.resize(18);
+    bytes[2] = 10;
+    bytes[16] = 8;
+    bytes.insert(bytes.end(), {0x82, 7, 0x00, 8});  // a run of 3 over 2 rows
+    WriteFileBytes(temp / "a.tga", bytes);
+
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+
+    EXPECT_EQ(result.reasons,
+              (std::vector<std::string>{"run-length", "run-length packets cross rows"}));
+}
+
+TEST(CheckNormalFormTest, UnreadableFilesFailWithTheConversionsTexts) {
+    TempDir temp;
+    Bytes cut = ExpectedPlainTGA(4, 4);
+    cut.resize(20);
+    WriteFileBytes(temp / "cut.tga", cut);
+
+    const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str());
+    const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str());
+
+    EXPECT_EQ(FormatCheckLine("none.tga", missing),
+              "none.tga: Unable to open file (No such file or directory)\n");
+    EXPECT_EQ(FormatCheckLine("cut.tga", truncated),
+              "cut.tga: Error: ReadTGA: Unexpected end of input\n");
+}
+
+TEST(CheckNormalFormTest, LinesNameEveryReason) {
+    CheckResult result;
+    result.outcome = CheckOutcome::NotNormal;
+    result.reasons = {"run-length", "footer"};
+    EXPECT_EQ(FormatCheckLine("a.tga", result), "a.tga: not in normal form: run-length, footer\n");
+    EXPECT_EQ(FormatCheckLine("a.tga", CheckResult{CheckOutcome::Normal, {}, {}}),
+              "a.tga: normal form\n");
+}
+
+}  // namespace
