@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace Batch {
+
 void AppendLogV(std::string& text, const char* format, std::va_list arguments) {
     if (format == nullptr) {
         return;
@@ -36,3 +38,5 @@ void AppendLog(LogSink& log, const char* format, ...) {
     va_end(arguments);
     log.Append(text);
 }
+
+}  // namespace Batch

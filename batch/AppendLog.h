@@ -22,9 +22,13 @@
 #define TESSARY_PRINTF_FORMAT(formatIndex, firstArgument)
 #endif
 
+namespace Batch {
+
 // Formats the arguments and appends the result to `text`.
 void AppendLog(std::string& text, const char* format, ...) TESSARY_PRINTF_FORMAT(2, 3);
 void AppendLogV(std::string& text, const char* format, std::va_list arguments);
 
 // Formats the arguments and appends the result to the sink.
 void AppendLog(LogSink& log, const char* format, ...) TESSARY_PRINTF_FORMAT(2, 3);
+
+}  // namespace Batch

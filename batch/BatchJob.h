@@ -5,8 +5,12 @@
 
 #include <string>
 
+namespace Batch {
+
 struct BatchJob {
     std::string source;       // the file to read
     std::string shownName;    // the file as the user gave it (see ShownName.h)
     std::string destination;  // the file to write, logged as it stands
 };
+
+}  // namespace Batch

@@ -6,6 +6,8 @@
 
 #include "batch/JoinPath.h"
 
+namespace Batch {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -98,3 +100,5 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
     }
     return plan;
 }
+
+}  // namespace Batch

@@ -8,6 +8,8 @@
 
 #include "batch/BatchJob.h"
 
+namespace Batch {
+
 struct BatchPlan {
     std::vector<BatchJob> jobs;
     // Folders that could not be listed, each with the system's reason.
@@ -31,3 +33,5 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
 
 // True for names ending in ".tga" in any mix of cases.
 bool HasTGAExtension(const std::string& name);
+
+}  // namespace Batch

@@ -10,15 +10,20 @@
 #include "batch/AppendLog.h"
 #include "batch/ConvertOneFile.h"
 #include "batch/ShownName.h"
+#include "codec/ReadTGA.h"
+#include "codec/RunLengthRows.h"
+#include "codec/TGAHeader.h"
+#include "codec/WriteTGA.h"
 #include "files/SystemReason.h"
 #include "gfxstream/ComparingOutputStream.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/OutputStream.h"
-#include "image/ReadTGA.h"
-#include "image/RunLengthRows.h"
-#include "image/TGAHeader.h"
-#include "image/WriteTGA.h"
+
+using namespace Codec;
+using namespace Files;
+
+namespace Batch {
 
 namespace {
 
@@ -211,3 +216,5 @@ std::string FormatCheckLine(const std::string& name, const CheckResult& result) 
     }
     return line;
 }
+
+}  // namespace Batch

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace Batch {
+
 enum class CheckOutcome {
     Normal,     // rewriting the file would give the same bytes
     NotNormal,  // rewriting would change it; `reasons` says how
@@ -23,3 +25,5 @@ CheckResult CheckNormalForm(const char* path) noexcept;
 // One log line for a checked file: "name: normal form\n",
 // "name: not in normal form: run-length, top-down\n", "name: Error: ...\n".
 std::string FormatCheckLine(const std::string& name, const CheckResult& result);
+
+}  // namespace Batch

@@ -10,6 +10,8 @@
 #include "batch/GroupedCommit.h"
 #include "batch/ParallelConvert.h"
 
+namespace Batch {
+
 namespace {
 
 // Which jobs find their destination already given to an earlier job. Decided
@@ -60,3 +62,5 @@ ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
     commits.Finish();
     return run.summary;
 }
+
+}  // namespace Batch

@@ -32,6 +32,8 @@
 #include "batch/BatchJob.h"
 #include "batch/LogSink.h"
 
+namespace Batch {
+
 // Reported for each file in list order: before its turn when files are
 // converted one at a time, as its log text is appended otherwise.
 struct FileProgress {
@@ -80,3 +82,5 @@ unsigned DefaultJobs();
 // batch itself (no memory for the plan) escapes.
 ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
                            const ConvertOptions& options = {});
+
+}  // namespace Batch

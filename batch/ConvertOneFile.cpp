@@ -9,12 +9,17 @@
 
 #include "batch/AppendLog.h"
 #include "batch/ShownName.h"
+#include "codec/ReadTGA.h"
+#include "codec/TGAFileRows.h"
+#include "codec/TGAHeader.h"
+#include "codec/WriteTGA.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
-#include "image/ReadTGA.h"
-#include "image/TGAFileRows.h"
-#include "image/TGAHeader.h"
-#include "image/WriteTGA.h"
+
+using namespace Codec;
+using namespace Files;
+
+namespace Batch {
 
 namespace {
 
@@ -165,3 +170,5 @@ FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const Conv
     output.Discard();
     return result;
 }
+
+}  // namespace Batch

@@ -11,12 +11,14 @@
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 
+namespace Batch {
+
 struct FileResult {
     std::string log;  // empty only when not even the text could be built
     FileOutcome outcome = FileOutcome::Failed;
     // A converted file's new content, complete, waiting to be put in place
     // with others (GroupedCommit); `log` from `doneAt` on says "Done".
-    GFXStream::FinishedReplacement finished{};
+    Files::FinishedReplacement finished{};
     std::size_t doneAt = 0;
 };
 
@@ -41,3 +43,5 @@ inline constexpr const char* kDestinationTakenText =
 inline constexpr const char* kSkippedExistingText = "Skipped (File exists)";
 inline constexpr const char* kWouldWriteText = "Would be written";
 inline constexpr const char* kWouldReplaceText = "Would replace the existing file";
+
+}  // namespace Batch

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #endif
 
+namespace Batch {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -67,3 +69,5 @@ bool DestinationClaims::Claim(std::string_view folder, std::string_view name) {
     claimed.insert(keys.begin(), keys.end());
     return true;
 }
+
+}  // namespace Batch

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace Batch {
+
 class DestinationClaims {
   public:
     // Takes the file that `name` in `folder` leads to. Answers false when an
@@ -18,3 +20,5 @@ class DestinationClaims {
   private:
     std::set<std::string> claimed;
 };
+
+}  // namespace Batch

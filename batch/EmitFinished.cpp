@@ -7,6 +7,8 @@
 #include "batch/GroupedCommit.h"
 #include "batch/ShownName.h"
 
+namespace Batch {
+
 namespace {
 
 inline constexpr const char* kNoMemoryForLogText = "Not enough memory to report this file";
@@ -69,3 +71,5 @@ void ReportProgress(BatchRun& run, std::size_t index) {
         run.options.progress(file);
     }
 }
+
+}  // namespace Batch

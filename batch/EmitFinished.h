@@ -13,6 +13,8 @@
 #include "batch/ConvertOneFile.h"
 #include "batch/LogSink.h"
 
+namespace Batch {
+
 class GroupedCommit;
 
 struct BatchRun {
@@ -31,3 +33,5 @@ void EmitFinished(BatchRun& run, std::size_t first, std::span<FileResult> result
 void EmitOne(BatchRun& run, std::size_t index, const FileResult& result);
 // Reports progress without crossing a text being emitted.
 void ReportProgress(BatchRun& run, std::size_t index);
+
+}  // namespace Batch

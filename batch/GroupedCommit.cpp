@@ -5,6 +5,8 @@
 
 #include "batch/AppendLog.h"
 
+namespace Batch {
+
 GroupedCommit::GroupedCommit(Emit emitter) : emit(std::move(emitter)) {
     try {
         watcher = std::thread([this] { Watch(); });
@@ -92,7 +94,9 @@ void GroupedCommit::Watch() {
                 failure = std::current_exception();
             }
         } else {
-            changed.wait_for(guard, GFXStream::ReplacementGroup::kMaxWait / 4);
+            changed.wait_for(guard, Files::ReplacementGroup::kMaxWait / 4);
         }
     }
 }
+
+}  // namespace Batch

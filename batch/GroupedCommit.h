@@ -22,6 +22,8 @@
 #include "batch/ConvertOneFile.h"
 #include "files/ReplacementGroup.h"
 
+namespace Batch {
+
 class GroupedCommit {
   public:
     // Appends file `index`'s text and counts its outcome.
@@ -53,7 +55,7 @@ class GroupedCommit {
     void Watch();
 
     Emit emit;
-    GFXStream::ReplacementGroup group;
+    Files::ReplacementGroup group;
     std::vector<Waiting> waiting;
     std::mutex lock;
     std::condition_variable changed;
@@ -61,3 +63,5 @@ class GroupedCommit {
     std::exception_ptr failure;
     std::thread watcher;
 };
+
+}  // namespace Batch

@@ -1,5 +1,7 @@
 #include "batch/JoinPath.h"
 
+namespace Batch {
+
 namespace {
 // Windows takes either separator in a path and writes the backslash.
 #ifdef _WIN32
@@ -19,3 +21,5 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
     path.append(name);
     return path;
 }
+
+}  // namespace Batch

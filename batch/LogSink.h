@@ -7,6 +7,8 @@
 
 #include <string_view>
 
+namespace Batch {
+
 // How one file of a batch ended.
 enum class FileOutcome { Converted, Failed, Skipped };
 
@@ -24,3 +26,5 @@ class LogSink {
     // apart (the quiet command line lists them still) overrides it.
     virtual void AppendFile(std::string_view text, FileOutcome /*outcome*/) { Append(text); }
 };
+
+}  // namespace Batch

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <thread>
 
+namespace Batch {
+
 namespace {
 
 class Pool {
@@ -128,3 +130,5 @@ void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, uns
         EmitFinished(run, index, finished);
     }
 }
+
+}  // namespace Batch

@@ -13,7 +13,11 @@
 
 #include "batch/EmitFinished.h"
 
+namespace Batch {
+
 // Uses up to `threads` workers (never more than there are files); when no
 // thread can be started, converts on the calling thread instead.
 // `destinationTaken[i]` is the plan's verdict on job i.
 void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, unsigned threads);
+
+}  // namespace Batch

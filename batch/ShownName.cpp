@@ -1,5 +1,7 @@
 #include "batch/ShownName.h"
 
+namespace Batch {
+
 std::string ShownName(std::string_view name) {
     std::string shown(name);
     for (char& c : shown) {
@@ -10,3 +12,5 @@ std::string ShownName(std::string_view name) {
     }
     return shown;
 }
+
+}  // namespace Batch

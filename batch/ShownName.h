@@ -10,4 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace Batch {
+
 std::string ShownName(std::string_view name);
+
+}  // namespace Batch

@@ -17,13 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "codec/ReadTGA.h"
+#include "codec/TGAFileRows.h"
+#include "codec/WriteTGA.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
 #include "gfxstream/MemoryOutputStream.h"
-#include "image/ReadTGA.h"
-#include "image/TGAFileRows.h"
-#include "image/WriteTGA.h"
+
+using namespace Codec;
+using namespace Files;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <windows.h>
 #endif
 
-namespace GFXStream {
+namespace Files {
 
 #ifdef _WIN32
 using FileHandle = HANDLE;
@@ -16,4 +16,4 @@ using FileHandle = int;
 inline constexpr FileHandle kInvalidFileHandle = -1;
 #endif
 
-}  // namespace GFXStream
+}  // namespace Files

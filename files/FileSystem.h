@@ -9,7 +9,7 @@
 
 #include "files/FileHandle.h"
 
-namespace GFXStream::FileSystem {
+namespace Files {
 
 // Opens for writing, creating a missing file; empties an existing one when
 // `truncate` is set, else keeps it. New bytes go after what the file holds.
@@ -96,4 +96,4 @@ void DiscardReplacement(Replacement& replacement) noexcept;
 
 void RemoveFile(const std::string& path);
 
-}  // namespace GFXStream::FileSystem
+}  // namespace Files

@@ -19,7 +19,7 @@
 
 #include "files/FileSystem.h"
 
-namespace GFXStream::FileSystem {
+namespace Files {
 
 namespace {
 
@@ -579,4 +579,4 @@ void RemoveFile(const std::string& path) {
     }
 }
 
-}  // namespace GFXStream::FileSystem
+}  // namespace Files

@@ -6,7 +6,7 @@
 
 #include "files/FileSystem.h"
 
-namespace GFXStream::FileSystem {
+namespace Files {
 
 namespace {
 
@@ -194,4 +194,4 @@ void RemoveFile(const std::string& path) {
     }
 }
 
-}  // namespace GFXStream::FileSystem
+}  // namespace Files

@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 #endif
 
-namespace GFXStream {
+namespace Files {
 
 FinishedReplacement::FinishedReplacement(FinishedReplacement&& other) noexcept
     : replacement(std::move(other.replacement)), held(other.held) {
@@ -33,7 +33,7 @@ FinishedReplacement::~FinishedReplacement() {
 
 void FinishedReplacement::Release() noexcept {
     if (held) {
-        FileSystem::DiscardReplacement(replacement);
+        Files::DiscardReplacement(replacement);
         held = false;
     }
 }
@@ -72,8 +72,8 @@ bool ReplacementGroup::Due() const {
 }
 
 std::vector<const char*> ReplacementGroup::Commit() {
-    std::vector<FileSystem::Replacement*> all;
-    std::vector<FileSystem::Replacement*> waiting;
+    std::vector<Files::Replacement*> all;
+    std::vector<Files::Replacement*> waiting;
     std::vector<bool> ok;
     for (FinishedReplacement& file : files) {
         all.push_back(&file.Get());
@@ -82,23 +82,24 @@ std::vector<const char*> ReplacementGroup::Commit() {
             ok.push_back(true);
         }
     }
-    FileSystem::SyncReplacements(waiting, ok);
+    Files::SyncReplacements(waiting, ok);
     std::vector<const char*> failures(files.size(), nullptr);
     for (std::size_t i = 0, w = 0; i < files.size(); ++i) {
-        FileSystem::Replacement& replacement = files[i].Get();
+        Files::Replacement& replacement = files[i].Get();
         if (!replacement.waitsForGroup) {
             continue;  // already in place
         }
         if (!ok[w++]) {
-            failures[i] = kUnableToWriteText;
-        } else if (!FileSystem::PutInPlace(replacement)) {
-            failures[i] = replacement.failure != nullptr ? replacement.failure : kUnableToWriteText;
+            failures[i] = GFXStream::kUnableToWriteText;
+        } else if (!Files::PutInPlace(replacement)) {
+            failures[i] = replacement.failure != nullptr ? replacement.failure
+                                                         : GFXStream::kUnableToWriteText;
         }
     }
-    FileSystem::SyncFolders(all);
+    Files::SyncFolders(all);
     files.clear();  // releases what each still holds, and any file not put in place
     bytes = 0;
     return failures;
 }
 
-}  // namespace GFXStream
+}  // namespace Files

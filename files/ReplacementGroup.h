@@ -15,14 +15,14 @@
 
 #include "files/FileSystem.h"
 
-namespace GFXStream {
+namespace Files {
 
 // A complete replacement that has not been put in place yet. Dropped without
 // a commit, its file is discarded and the target stays as it was.
 class FinishedReplacement {
   public:
     FinishedReplacement() = default;
-    explicit FinishedReplacement(FileSystem::Replacement finished)
+    explicit FinishedReplacement(Files::Replacement finished)
         : replacement(std::move(finished)), held(true) {}
     FinishedReplacement(FinishedReplacement&& other) noexcept;
     FinishedReplacement& operator=(FinishedReplacement&& other) noexcept;
@@ -45,13 +45,13 @@ class FinishedReplacement {
     const std::string& NotKept() const {
         return replacement.notKept;
     }
-    FileSystem::Replacement& Get() {
+    Files::Replacement& Get() {
         return replacement;
     }
     void Release() noexcept;
 
   private:
-    FileSystem::Replacement replacement;
+    Files::Replacement replacement;
     bool held = false;
 };
 
@@ -82,4 +82,4 @@ class ReplacementGroup {
     std::chrono::steady_clock::time_point firstAdded;
 };
 
-}  // namespace GFXStream
+}  // namespace Files

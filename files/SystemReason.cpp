@@ -8,6 +8,8 @@
 #include <windows.h>
 #endif
 
+namespace Files {
+
 int LastSystemError() noexcept {
 #ifdef _WIN32
     return static_cast<int>(::GetLastError());
@@ -69,3 +71,5 @@ std::string WhyNotOpened(const char* path, int error, bool forReading) {
     }
     return SystemErrorText(error);
 }
+
+}  // namespace Files

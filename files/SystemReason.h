@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace Files {
+
 // The calling thread's last system error, and a way to start afresh before
 // a step whose failure is to be explained.
 int LastSystemError() noexcept;
@@ -19,3 +21,5 @@ std::string SystemErrorText(int error);
 // are named as such, since the system reports no error for them; otherwise
 // the system's text. "" when nothing is known.
 std::string WhyNotOpened(const char* path, int error, bool forReading);
+
+}  // namespace Files

@@ -4,10 +4,12 @@
 #include <new>
 
 #include "FuzzTarget.h"
+#include "codec/ReadTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/InputStream.h"
 #include "gfxstream/MemoryInputStream.h"
-#include "image/ReadTGA.h"
+
+using namespace Codec;
 
 namespace {
 

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "image/Image.h"
+#include "codec/Image.h"
+
+using namespace Codec;
 
 // Decodes `size` bytes with ReadTGA, through a callback that reads every row
 // it is shown. Aborts when a property fails; answers null when the reader

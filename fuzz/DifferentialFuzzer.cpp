@@ -8,6 +8,8 @@
 #include "FuzzTarget.h"
 #include "PlainTGA.h"
 
+using namespace Codec;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::unique_ptr<Image> image = DecodeChecked(data, size);
     const std::optional<PlainPicture> plain = PlainReadTGA(data, size);

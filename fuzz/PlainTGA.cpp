@@ -1,5 +1,7 @@
 #include "PlainTGA.h"
 
+using namespace Codec;
+
 namespace {
 
 unsigned Word(const std::uint8_t* data, std::size_t at) {

@@ -18,7 +18,9 @@
 #include <optional>
 #include <vector>
 
-#include "image/Image.h"
+#include "codec/Image.h"
+
+using namespace Codec;
 
 struct PlainPicture {
     std::uint32_t width = 0;

@@ -3,6 +3,8 @@
 #include "DecodeCheck.h"
 #include "FuzzTarget.h"
 
+using namespace Codec;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     DecodeChecked(data, size);
     return 0;

@@ -6,11 +6,13 @@
 
 #include "DecodeCheck.h"
 #include "FuzzTarget.h"
+#include "codec/ReadTGA.h"
+#include "codec/WriteTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
 #include "gfxstream/MemoryOutputStream.h"
-#include "image/ReadTGA.h"
-#include "image/WriteTGA.h"
+
+using namespace Codec;
 
 namespace {
 

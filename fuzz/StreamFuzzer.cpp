@@ -19,6 +19,8 @@
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MemoryInputStream.h"
 
+using namespace Files;
+
 using GFXStream::Exception;
 using GFXStream::FileOutputStream;
 

@@ -20,7 +20,7 @@ bool FileOutputStream::Open(const char* fileName, bool truncate) {
     if (IsOpen()) {
         return false;
     }
-    fileHandle = FileSystem::OpenForWriting(fileName, truncate);
+    fileHandle = Files::OpenForWriting(fileName, truncate);
     return IsOpen();
 }
 
@@ -28,9 +28,9 @@ bool FileOutputStream::OpenReplacement(const char* targetName) {
     if (IsOpen()) {
         return false;
     }
-    FileSystem::Replacement created;
+    Files::Replacement created;
     failure = nullptr;
-    if (!FileSystem::CreateReplacement(targetName, created)) {
+    if (!Files::CreateReplacement(targetName, created)) {
         failure = created.failure;
         return false;
     }
@@ -41,7 +41,7 @@ bool FileOutputStream::OpenReplacement(const char* targetName) {
 }
 
 std::int64_t FileOutputStream::SystemWrite(const std::uint8_t* data, std::size_t n) {
-    return FileSystem::WriteSome(fileHandle, data, n);
+    return Files::WriteSome(fileHandle, data, n);
 }
 
 std::uint8_t* FileOutputStream::AllocateRing() {
@@ -168,9 +168,9 @@ void FileOutputStream::Write(const void* buffer, std::uint32_t n) {
     pendingCount += n;
 }
 
-std::int64_t FileOutputStream::SystemWriteGathered(const FileSystem::WriteBlock* blocks,
+std::int64_t FileOutputStream::SystemWriteGathered(const Files::WriteBlock* blocks,
                                                    std::size_t count) {
-    return FileSystem::WriteSomeGathered(fileHandle, blocks, count);
+    return Files::WriteSomeGathered(fileHandle, blocks, count);
 }
 
 void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks,
@@ -185,7 +185,7 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
         return;
     }
     Flush();
-    FileSystem::WriteBlock pending[kMostBlocks];
+    Files::WriteBlock pending[kMostBlocks];
     std::size_t first = 0;
     for (std::size_t i = 0; i < count; ++i) {
         pending[i] = {blocks[i].data(), blocks[i].size()};
@@ -217,8 +217,8 @@ void FileOutputStream::ReleaseRing() {
 
 void FileOutputStream::CloseHandleOnly() {
     if (IsOpen()) {
-        FileSystem::CloseFile(fileHandle);
-        fileHandle = kInvalidFileHandle;
+        Files::CloseFile(fileHandle);
+        fileHandle = Files::kInvalidFileHandle;
     }
 }
 
@@ -227,7 +227,7 @@ void FileOutputStream::Commit() {
         Close();
         return;
     }
-    ReplacementGroup alone;
+    Files::ReplacementGroup alone;
     alone.Add(Finish());
     const char* const failed = alone.Commit().front();
     if (failed != nullptr) {
@@ -235,17 +235,17 @@ void FileOutputStream::Commit() {
     }
 }
 
-FinishedReplacement FileOutputStream::Finish() {
+Files::FinishedReplacement FileOutputStream::Finish() {
     if (!replacing || !IsOpen()) {
         throw Exception(kUnableToWriteText);
     }
     Flush();
     ReleaseRing();
-    fileHandle = kInvalidFileHandle;  // from here on the replacement's alone
-    if (!FileSystem::FinishReplacement(replacement)) {
+    fileHandle = Files::kInvalidFileHandle;  // from here on the replacement's alone
+    if (!Files::FinishReplacement(replacement)) {
         throw Exception(replacement.failure != nullptr ? replacement.failure : kUnableToWriteText);
     }
-    FinishedReplacement finished(std::move(replacement));
+    Files::FinishedReplacement finished(std::move(replacement));
     replacement = {};
     replacing = false;
     return finished;
@@ -266,8 +266,8 @@ void FileOutputStream::Close() {
 void FileOutputStream::Discard() noexcept {
     ReleaseRing();
     if (replacing) {
-        fileHandle = kInvalidFileHandle;  // the replacement's own, closed with it
-        FileSystem::DiscardReplacement(replacement);
+        fileHandle = Files::kInvalidFileHandle;  // the replacement's own, closed with it
+        Files::DiscardReplacement(replacement);
         replacing = false;
         replacement = {};
     }

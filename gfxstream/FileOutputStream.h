@@ -10,7 +10,7 @@
 // Two ways to open:
 //  - Open(name, truncate): the file itself, emptied or appended to.
 //  - OpenReplacement(name): a temporary file beside `name` (see
-//    FileSystem::Replacement); Commit() puts it in place of `name` once it is
+//    Files::Replacement); Commit() puts it in place of `name` once it is
 //    complete and on disk, or Finish() hands it over, complete, to be
 //    committed with others in a ReplacementGroup. Close() or destruction
 //    without either removes the temporary file, so a failed conversion never
@@ -48,7 +48,7 @@ class FileOutputStream : public OutputStream {
     void Commit();
     // Flushes and hands over the complete replacement, giving it what the
     // old file had; the stream is then closed. Raises as Commit does.
-    FinishedReplacement Finish();
+    Files::FinishedReplacement Finish();
     // Flushes and closes; a replacement not yet committed is discarded.
     // Raises when the flush fails, and the stream then stays open.
     void Close();
@@ -58,7 +58,7 @@ class FileOutputStream : public OutputStream {
     void Flush();
     std::uint32_t FreeSpace();
 
-    bool IsOpen() const { return fileHandle != kInvalidFileHandle; }
+    bool IsOpen() const { return fileHandle != Files::kInvalidFileHandle; }
     std::uint32_t PendingCount() const { return pendingCount; }
 
     void WriteByte(std::uint8_t value) override;
@@ -75,8 +75,7 @@ class FileOutputStream : public OutputStream {
     // count writes and refuse or shorten them.
     virtual std::int64_t SystemWrite(const std::uint8_t* data, std::size_t n);
     virtual std::uint8_t* AllocateRing();
-    virtual std::int64_t SystemWriteGathered(const FileSystem::WriteBlock* blocks,
-                                             std::size_t count);
+    virtual std::int64_t SystemWriteGathered(const Files::WriteBlock* blocks, std::size_t count);
 
   private:
     bool EnsureRing();
@@ -86,11 +85,11 @@ class FileOutputStream : public OutputStream {
     void ReleaseRing();
     void CloseHandleOnly();
 
-    FileHandle fileHandle = kInvalidFileHandle;
+    Files::FileHandle fileHandle = Files::kInvalidFileHandle;
     std::unique_ptr<std::uint8_t[]> ring;
     std::uint8_t* writePosition = nullptr;
     std::uint32_t pendingCount = 0;
-    FileSystem::Replacement replacement;
+    Files::Replacement replacement;
     bool replacing = false;
     const char* failure = nullptr;
 };

@@ -36,7 +36,7 @@ class MappedFileInputStream : public ByteRangeInputStream {
 
     bool Open(const char* fileName);
     void Close();
-    bool IsOpen() const { return fileHandle != kInvalidFileHandle; }
+    bool IsOpen() const { return fileHandle != Files::kInvalidFileHandle; }
     std::uint64_t Size() const { return fileSize; }
 
   protected:
@@ -67,7 +67,7 @@ class MappedFileInputStream : public ByteRangeInputStream {
     bool MapWindow(std::uint64_t start);
     void UnmapWindow();
 
-    FileHandle fileHandle = kInvalidFileHandle;
+    Files::FileHandle fileHandle = Files::kInvalidFileHandle;
 #ifdef _WIN32
     HANDLE mappingHandle = nullptr;
 #endif

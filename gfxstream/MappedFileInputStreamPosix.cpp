@@ -52,7 +52,7 @@ bool MappedFileInputStream::Open(const char* fileName) {
     fileSize = static_cast<std::uint64_t>(info.st_size);
     if (!MapWindow(0)) {
         ::close(fd);
-        fileHandle = kInvalidFileHandle;
+        fileHandle = Files::kInvalidFileHandle;
         return false;
     }
     return true;
@@ -109,7 +109,7 @@ void MappedFileInputStream::Close() {
     }
     UnmapWindow();
     ::close(fileHandle);
-    fileHandle = kInvalidFileHandle;
+    fileHandle = Files::kInvalidFileHandle;
     fileSize = 0;
     // Reads after Close report the end of the data instead of touching the
     // released view.

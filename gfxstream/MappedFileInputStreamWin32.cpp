@@ -56,7 +56,7 @@ bool MappedFileInputStream::Open(const char* fileName) {
     if (!MapWindow(0)) {
         ::CloseHandle(mapping);
         ::CloseHandle(file);
-        fileHandle = kInvalidFileHandle;
+        fileHandle = Files::kInvalidFileHandle;
         mappingHandle = nullptr;
         fileSize = 0;
         return false;
@@ -103,7 +103,7 @@ void MappedFileInputStream::Close() {
     UnmapWindow();
     ::CloseHandle(mappingHandle);
     ::CloseHandle(fileHandle);
-    fileHandle = kInvalidFileHandle;
+    fileHandle = Files::kInvalidFileHandle;
     mappingHandle = nullptr;
     fileSize = 0;
     // Reads after Close report the end of the data instead of touching the

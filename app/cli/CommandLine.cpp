@@ -13,6 +13,8 @@
 #define TESSARY_VERSION "unknown"
 #endif
 
+using namespace Batch;
+
 namespace {
 
 // The help, laid out by hand so that it fits 80 columns.

@@ -12,6 +12,8 @@
 #include "batch/ConvertJobs.h"
 #include "batch/ShownName.h"
 
+using namespace Batch;
+
 namespace {
 
 // Set by an interrupt: the batch ends after the files in hand, so no

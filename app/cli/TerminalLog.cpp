@@ -9,6 +9,8 @@
 
 #include "batch/ShownName.h"
 
+using namespace Batch;
+
 TerminalLog::TerminalLog(std::FILE* outStream, std::FILE* progressStream, bool quietLog,
                          bool progressLine)
     : out(outStream), progress(progressStream), quiet(quietLog), showProgress(progressLine) {}

@@ -10,7 +10,7 @@
 
 #include "batch/LogSink.h"
 
-class TerminalLog : public LogSink {
+class TerminalLog : public Batch::LogSink {
   public:
     // `quiet` keeps only failed files' texts, on `progress` (standard error)
     // instead of `out`; `showProgress` enables the progress line.
@@ -18,7 +18,7 @@ class TerminalLog : public LogSink {
     ~TerminalLog() override;
 
     void Append(std::string_view text) override;
-    void AppendFile(std::string_view text, FileOutcome outcome) override;
+    void AppendFile(std::string_view text, Batch::FileOutcome outcome) override;
     // A line of the program's own on standard output, such as the summary.
     void AppendSummary(std::string_view text);
 

@@ -14,6 +14,8 @@
 #include "batch/LogSink.h"
 #include "batch/ShownName.h"
 
+using namespace Batch;
+
 namespace {
 
 // Hands the batch's texts to the GUI thread.

@@ -38,14 +38,14 @@ class BatchRunner : public QObject {
     // every .tga file below it, logged by its path relative to the folder
     // and written under that path below `destination`. An empty destination
     // plans without deciding where anything goes.
-    static BatchPlan MakePlan(const QStringList& inputs, const QString& destination);
+    static Batch::BatchPlan MakePlan(const QStringList& inputs, const QString& destination);
     // The log's line for a folder that could not be read, as the command
     // line gives it.
-    static std::string ProblemText(const BatchPlan::Problem& problem);
+    static std::string ProblemText(const Batch::BatchPlan::Problem& problem);
 
     // Converts what `plan` lists, in its order. Answers false, and does
     // nothing, while a batch runs.
-    bool Start(BatchPlan plan);
+    bool Start(Batch::BatchPlan plan);
     // Ends the running batch once the files being converted are done.
     void RequestStop();
     bool IsRunning() const { return running_; }
@@ -67,7 +67,7 @@ class BatchRunner : public QObject {
     void Finished(const BatchSummary& summary);
 
   private:
-    void Run(BatchPlan plan);
+    void Run(Batch::BatchPlan plan);
     void OnWorkerDone(const BatchSummary& summary);
 
     std::thread worker_;

@@ -26,6 +26,8 @@
 #include "app/gui/Replacements.h"
 #include "ui_MainDialog.h"
 
+using namespace Batch;
+
 namespace {
 
 // Rounds units * base / divisor to the nearest pixel, halves away from zero.

@@ -9,6 +9,8 @@
 #include <set>
 #include <string>
 
+using namespace Batch;
+
 namespace {
 
 QString Files(std::size_t count) {

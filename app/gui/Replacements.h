@@ -16,7 +16,7 @@ struct Replacements {
 };
 
 // Each destination counts once, however many files of the plan name it.
-Replacements FindReplacements(const BatchPlan& plan);
+Replacements FindReplacements(const Batch::BatchPlan& plan);
 
 // Asks whether to replace the files, saying how many and whether they are
 // the originals; answers true for Replace. Cancel is the default, so that

@@ -10,6 +10,8 @@
 #include "app/gui/Icon.h"
 #include "app/gui/MainDialog.h"
 
+using namespace Batch;
+
 namespace {
 
 void Describe(QCommandLineParser& parser) {

@@ -2,6 +2,8 @@
 
 #include "app/win32/FileList.h"
 
+using namespace Batch;
+
 std::vector<BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList) {
     const std::string_view destination = destinationFolder != nullptr ? destinationFolder : "";
     SplitFileListResult split = SplitFileList(fileList);

@@ -8,8 +8,8 @@
 #include "batch/LogSink.h"
 
 // `fileList` is in the picker's shape (see FileList.h) and is not modified.
-ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const char* fileList,
-                            const ConvertOptions& options = {});
+Batch::ConvertSummary ConvertFiles(Batch::LogSink& log, const char* destinationFolder,
+                                   const char* fileList, const Batch::ConvertOptions& options = {});
 
 // The jobs ConvertFiles converts.
-std::vector<BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList);
+std::vector<Batch::BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList);

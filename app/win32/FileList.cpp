@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+using namespace Batch;
+
 namespace {
 // Windows takes either separator in a path and writes the backslash.
 #ifdef _WIN32

@@ -10,6 +10,8 @@
 #include "app/win32/resource.h"
 #include "batch/LogSink.h"
 
+using namespace Batch;
+
 namespace {
 
 // Hands each text of the batch to the dialog's thread, which alone touches

@@ -6,6 +6,8 @@
 #include "batch/CheckNormalForm.h"
 #include "support/AppTestSupport.h"
 
+using namespace Batch;
+
 namespace {
 
 const std::string kSamples = std::string(TESSARY_SOURCE_DIR) + "/samples";

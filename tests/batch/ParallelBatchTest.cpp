@@ -16,6 +16,9 @@
 #include "batch/EmitFinished.h"
 #include "support/AppTestSupport.h"
 
+using namespace Files;
+using namespace Batch;
+
 namespace {
 
 struct Outcome {

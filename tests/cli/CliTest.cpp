@@ -13,6 +13,9 @@
 #include "batch/ConvertOneFile.h"
 #include "support/AppTestSupport.h"
 
+using namespace Files;
+using namespace Batch;
+
 extern char** environ;
 
 namespace {

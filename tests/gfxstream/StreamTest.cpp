@@ -7,10 +7,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "codec/WriteTGA.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
-#include "image/WriteTGA.h"
 #include "support/CodecTestSupport.h"
+
+using namespace Codec;
+using namespace Files;
 
 using GFXStream::Exception;
 using GFXStream::FileOutputStream;
@@ -60,8 +63,7 @@ class ProbeStream : public FileOutputStream {
         }
         return FileOutputStream::SystemWrite(data, maxPerCall ? std::min(n, maxPerCall) : n);
     }
-    std::int64_t SystemWriteGathered(const GFXStream::FileSystem::WriteBlock* blocks,
-                                     std::size_t count) override {
+    std::int64_t SystemWriteGathered(const Files::WriteBlock* blocks, std::size_t count) override {
         if (maxPerCall == 0) {
             writes.push_back(0);  // one gathered call, whatever it carries
             return FileOutputStream::SystemWriteGathered(blocks, count);

@@ -20,6 +20,8 @@
 #include "GuiTestSupport.h"
 #include "app/gui/MainDialog.h"
 
+using namespace Batch;
+
 namespace {
 
 // Answers with what the test put in, and writes down every question.

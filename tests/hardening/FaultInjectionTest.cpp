@@ -23,12 +23,16 @@
 #include "HardeningSupport.h"
 #include "app/win32/ConvertFiles.h"
 #include "app/win32/FileList.h"
+#include "codec/ReadTGA.h"
+#include "codec/WriteTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
-#include "image/ReadTGA.h"
-#include "image/WriteTGA.h"
+
+using namespace Codec;
+using namespace Files;
+using namespace Batch;
 
 namespace fs = std::filesystem;
 

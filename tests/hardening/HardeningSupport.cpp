@@ -15,11 +15,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "codec/ReadTGA.h"
+#include "codec/WriteTGA.h"
 #include "gfxstream/MemoryInputStream.h"
 #include "gfxstream/MemoryOutputStream.h"
 #include "gfxstream/OutputStream.h"
-#include "image/ReadTGA.h"
-#include "image/WriteTGA.h"
+
+using namespace Codec;
 
 namespace fs = std::filesystem;
 

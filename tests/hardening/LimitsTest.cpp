@@ -5,9 +5,11 @@
 
 #include "AllocationWatch.h"
 #include "HardeningSupport.h"
+#include "codec/ReadTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
-#include "image/ReadTGA.h"
+
+using namespace Codec;
 
 namespace {
 

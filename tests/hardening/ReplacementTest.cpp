@@ -25,6 +25,9 @@
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 
+using namespace Files;
+using namespace Batch;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -274,8 +277,7 @@ TEST(Replacement, SharedFoldersAsAnotherUser) {
 
     ASSERT_EQ(::lchown((shared + "/x.tga").c_str(), kOther, kOther), 0);
     ProcessResult result = RunCli({"-o", shared, scratch / "x.tga"}, asVictim);
-    EXPECT_NE(result.output.find(GFXStream::FileSystem::kUntrustedLinkText), std::string::npos)
-        << result.output;
+    EXPECT_NE(result.output.find(Files::kUntrustedLinkText), std::string::npos) << result.output;
     EXPECT_EQ(ReadBytes(mine + "/secret.tga"), secret);
 
     ASSERT_EQ(::lchown((shared + "/x.tga").c_str(), kVictim, kVictim), 0);
@@ -313,7 +315,7 @@ TEST(Replacement, FailedMoveIntoPlaceSaysSo) {
     } catch (const GFXStream::Exception& caught) {
         message = caught.message;
     }
-    EXPECT_EQ(message, GFXStream::FileSystem::kUnableToRenameText);
+    EXPECT_EQ(message, Files::kUnableToRenameText);
     EXPECT_EQ(Listing(scratch.Path()), std::vector<std::string>{"moved.tga"});
 }
 

@@ -9,12 +9,14 @@
 #include <new>
 
 #include "HardeningSupport.h"
+#include "codec/ReadTGA.h"
+#include "codec/TGAFileRows.h"
+#include "codec/WriteTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
 #include "gfxstream/MemoryOutputStream.h"
-#include "image/ReadTGA.h"
-#include "image/TGAFileRows.h"
-#include "image/WriteTGA.h"
+
+using namespace Codec;
 
 namespace {
 

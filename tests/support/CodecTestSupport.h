@@ -8,14 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include "codec/ReadTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
 #include "gfxstream/MemoryOutputStream.h"
 #include "gfxstream/OutputStream.h"
-#include "image/ReadTGA.h"
 #include "support/MessageOf.h"
 #include "support/TempDir.h"
 #include "support/TgaFiles.h"
+
+using namespace Codec;
 
 using GFXStream::MemoryOutputStream;
 

@@ -7,6 +7,8 @@
 
 #include "batch/LogSink.h"
 
+using namespace Batch;
+
 // Records the log: the whole text and how often it was cleared.
 class RecordingLog : public LogSink {
   public:

@@ -11,6 +11,8 @@
 #include "batch/LogSink.h"
 #include "support/RecordingLog.h"
 
+using namespace Batch;
+
 namespace {
 
 // The log with the system's reasons, " (...)" before each line break, left

@@ -18,6 +18,9 @@
 #include "batch/ConvertOneFile.h"
 #include "support/AppTestSupport.h"
 
+using namespace Files;
+using namespace Batch;
+
 namespace {
 
 class ConvertFilesTest : public ::testing::Test {

@@ -24,6 +24,8 @@
 #include "app/win32/Pickers.h"
 #include "app/win32/resource.h"
 
+using namespace Batch;
+
 namespace {
 
 // Answers from a script; counts how often each question was asked.

@@ -4,6 +4,8 @@
 #include "app/win32/FileList.h"
 #include "batch/AppendLog.h"
 
+using namespace Batch;
+
 namespace {
 
 struct SplitCase {

@@ -15,6 +15,8 @@
 #include "gfxstream/MappedFileInputStream.h"
 #include "support/MessageOf.h"
 
+using namespace Files;
+
 using GFXStream::FileOutputStream;
 using GFXStream::MappedFileInputStream;
 
@@ -167,8 +169,7 @@ TEST(FileOutputStreamWin32, ReplacementLeavesTheTargetWholeUntilCommitAndWhenCom
         EXPECT_EQ(folder.Entries().size(), 2u);
         const HANDLE user = Hold(target, GENERIC_READ, FILE_SHARE_READ);
         ASSERT_NE(user, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(MessageOf([&] { out.Commit(); }),
-                  std::string(GFXStream::FileSystem::kUnableToRenameText));
+        EXPECT_EQ(MessageOf([&] { out.Commit(); }), std::string(Files::kUnableToRenameText));
         ::CloseHandle(user);
         out.Discard();
         EXPECT_TRUE(ReadWholeFile(target) == original);

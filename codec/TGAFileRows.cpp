@@ -1,12 +1,14 @@
-#include "image/TGAFileRows.h"
+#include "codec/TGAFileRows.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "codec/ReadTGA.h"
+#include "codec/RowMirror.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
-#include "image/ReadTGA.h"
-#include "image/RowMirror.h"
+
+namespace Codec {
 
 using GFXStream::Exception;
 
@@ -167,3 +169,5 @@ void TGAFileRows::MakeRow(std::uint32_t stored, std::uint8_t* row) {
         MirrorRow(row, header.width, bytesPerPixel);
     }
 }
+
+}  // namespace Codec

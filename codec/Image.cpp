@@ -1,4 +1,4 @@
-#include "image/Image.h"
+#include "codec/Image.h"
 
 #include <cstring>
 #include <new>
@@ -8,7 +8,9 @@
 #include <unistd.h>
 #endif
 
-#include "image/CheckedSize.h"
+#include "codec/CheckedSize.h"
+
+namespace Codec {
 
 namespace {
 
@@ -160,3 +162,5 @@ bool Image::SetPaletteEntry(std::uint32_t index, PaletteColour colour) {
     palette[index] = colour;
     return true;
 }
+
+}  // namespace Codec

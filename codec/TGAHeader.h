@@ -22,7 +22,9 @@
 
 #include <cstdint>
 
-#include "image/Image.h"
+#include "codec/Image.h"
+
+namespace Codec {
 
 struct TGAHeader {
     static constexpr std::uint32_t kSize = 18;
@@ -83,3 +85,5 @@ inline bool IsRunPacket(std::uint8_t packetHeader) {
 inline std::uint32_t PacketPixelCount(std::uint8_t packetHeader) {
     return (packetHeader & 0x7Fu) + 1;
 }
+
+}  // namespace Codec

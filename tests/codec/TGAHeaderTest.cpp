@@ -1,7 +1,9 @@
 #include <cstring>
 
-#include "image/TGAHeader.h"
+#include "codec/TGAHeader.h"
 #include "support/CodecTestSupport.h"
+
+using namespace Codec;
 
 TEST(TGAHeader, DecodesAndEncodesFieldsAtTheirOffsets) {
     const std::uint8_t bytes[TGAHeader::kSize] = {3,    1,    9,    0x34, 0x12, 0x00,

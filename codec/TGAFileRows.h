@@ -20,11 +20,13 @@
 #include <memory>
 #include <vector>
 
+#include "codec/Image.h"
+#include "codec/RowSource.h"
+#include "codec/RunLengthRows.h"
+#include "codec/TGAHeader.h"
 #include "gfxstream/ByteRangeInputStream.h"
-#include "image/Image.h"
-#include "image/RowSource.h"
-#include "image/RunLengthRows.h"
-#include "image/TGAHeader.h"
+
+namespace Codec {
 
 class TGAFileRows : public RowSource {
   public:
@@ -61,3 +63,5 @@ class TGAFileRows : public RowSource {
     std::vector<std::uint8_t> rowBuffer;  // decoded or mirrored rows
     std::uint32_t bufferRows = 0;         // rows it holds
 };
+
+}  // namespace Codec

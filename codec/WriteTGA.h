@@ -26,9 +26,11 @@
 
 #include <cstdint>
 
+#include "codec/Image.h"
+#include "codec/RowSource.h"
 #include "gfxstream/OutputStream.h"
-#include "image/Image.h"
-#include "image/RowSource.h"
+
+namespace Codec {
 
 void WriteTGA(GFXStream::OutputStream& stream, const Image& image, bool rle,
               std::uint8_t alphaBits = 0);
@@ -40,3 +42,5 @@ void WriteTGA(GFXStream::OutputStream& stream, RowSource& source, bool rle,
 inline constexpr const char* kUnsupportedColourDepthText = "Unsupported colour depth";
 inline constexpr const char* kDimensionsTooLargeText = "Image dimensions do not fit a TGA header";
 inline constexpr const char* kPaletteTooLargeText = "Palette does not fit a TGA colour map";
+
+}  // namespace Codec

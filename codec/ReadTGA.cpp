@@ -1,11 +1,13 @@
-#include "image/ReadTGA.h"
+#include "codec/ReadTGA.h"
 
 #include <algorithm>
 
+#include "codec/CheckedSize.h"
+#include "codec/RowMirror.h"
+#include "codec/RunLengthRows.h"
 #include "gfxstream/Exception.h"
-#include "image/CheckedSize.h"
-#include "image/RowMirror.h"
-#include "image/RunLengthRows.h"
+
+namespace Codec {
 
 using GFXStream::Exception;
 using GFXStream::InputStream;
@@ -169,3 +171,5 @@ std::unique_ptr<Image> ReadTGA(InputStream& stream, ReadProgressCallback callbac
         GFXStream::RaiseWithPrefix("ReadTGA: ", caught);
     }
 }
+
+}  // namespace Codec

@@ -1,11 +1,13 @@
-#include "image/WriteTGA.h"
+#include "codec/WriteTGA.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "codec/TGAHeader.h"
 #include "gfxstream/Exception.h"
-#include "image/TGAHeader.h"
+
+namespace Codec {
 
 using GFXStream::Exception;
 using GFXStream::OutputStream;
@@ -267,3 +269,5 @@ void WriteTGA(OutputStream& stream, RowSource& source, bool rle, std::uint8_t al
         GFXStream::RaiseWithPrefix("WriteTGA: ", caught);
     }
 }
+
+}  // namespace Codec

@@ -1,4 +1,6 @@
-#include "image/TGAHeader.h"
+#include "codec/TGAHeader.h"
+
+namespace Codec {
 
 namespace {
 std::uint16_t Word(const std::uint8_t* at) {
@@ -96,3 +98,5 @@ PaletteColour DecodeColourMapEntry(const std::uint8_t* entry, std::uint32_t entr
     }
     return {entry[2], entry[1], entry[0]};
 }
+
+}  // namespace Codec

@@ -11,10 +11,13 @@
 #include <map>
 #include <sstream>
 
+#include "codec/WriteTGA.h"
 #include "gfxstream/MappedFileInputStream.h"
-#include "image/WriteTGA.h"
 #include "support/CodecTestSupport.h"
 #include "support/Corpus.h"
+
+using namespace Codec;
+using namespace Files;
 
 namespace {
 

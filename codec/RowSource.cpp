@@ -1,4 +1,6 @@
-#include "image/RowSource.h"
+#include "codec/RowSource.h"
+
+namespace Codec {
 
 ImageRows::ImageRows(const Image& source) : image(source) {
     desc.width = image.width;
@@ -20,3 +22,5 @@ std::uint32_t ImageRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& bl
     blocks.count = 1;
     return rows;
 }
+
+}  // namespace Codec

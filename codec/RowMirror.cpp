@@ -1,7 +1,9 @@
-#include "image/RowMirror.h"
+#include "codec/RowMirror.h"
 
 #include <algorithm>
 #include <cstring>
+
+namespace Codec {
 
 namespace {
 template <std::size_t N>
@@ -40,3 +42,5 @@ void MirrorRow(std::uint8_t* row, std::size_t width, std::size_t bytesPerPixel) 
             break;
     }
 }
+
+}  // namespace Codec

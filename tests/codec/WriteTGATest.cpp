@@ -1,7 +1,9 @@
 #include <cstring>
 
-#include "image/WriteTGA.h"
+#include "codec/WriteTGA.h"
 #include "support/CodecTestSupport.h"
+
+using namespace Codec;
 
 namespace {
 

@@ -1,10 +1,12 @@
-#include "image/RunLengthRows.h"
+#include "codec/RunLengthRows.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "codec/TGAHeader.h"
 #include "gfxstream/Exception.h"
-#include "image/TGAHeader.h"
+
+namespace Codec {
 
 using GFXStream::InputStream;
 
@@ -106,3 +108,5 @@ void ReadRunLengthRow(std::uint8_t* row, InputStream& stream, std::uint32_t widt
             break;
     }
 }
+
+}  // namespace Codec

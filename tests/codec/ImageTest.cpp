@@ -1,8 +1,10 @@
 #include <cstring>
 #include <new>
 
-#include "image/Image.h"
+#include "codec/Image.h"
 #include "support/CodecTestSupport.h"
+
+using namespace Codec;
 
 namespace {
 Image Make(std::int32_t width, std::int32_t height, std::int32_t bits, std::uint32_t fill = 0,

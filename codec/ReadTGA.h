@@ -36,9 +36,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/Image.h"
+#include "codec/TGAHeader.h"
 #include "gfxstream/InputStream.h"
-#include "image/Image.h"
-#include "image/TGAHeader.h"
+
+namespace Codec {
 
 // Called with row -1 and the new Image before any pixel is read, then once
 // per row in file order, with the row's index and its bytes in image order.
@@ -65,3 +67,5 @@ inline constexpr const char* kPacketCrossesRowText =
     "Run-length packet runs past the end of its row";
 inline constexpr const char* kPacketPastImageEndText =
     "Run-length packet runs past the last pixel of the image";
+
+}  // namespace Codec

@@ -8,6 +8,8 @@
 #include <limits>
 #include <optional>
 
+namespace Codec {
+
 namespace CheckedSize {
 
 // a * b, or nothing when the product does not fit 64 bits.
@@ -24,3 +26,5 @@ inline bool FitsMemory(std::uint64_t bytes) {
 }
 
 }  // namespace CheckedSize
+
+}  // namespace Codec

@@ -5,4 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace Codec {
+
 void MirrorRow(std::uint8_t* row, std::size_t width, std::size_t bytesPerPixel);
+
+}  // namespace Codec

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <memory>
 
+namespace Codec {
+
 struct PaletteColour {
     std::uint8_t red = 0;
     std::uint8_t green = 0;
@@ -89,3 +91,5 @@ class Image {
     std::unique_ptr<PaletteColour[]> palette;
     std::unique_ptr<std::uint8_t, FreeDeleter> pixels;
 };
+
+}  // namespace Codec

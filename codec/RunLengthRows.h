@@ -7,6 +7,8 @@
 
 #include "gfxstream/InputStream.h"
 
+namespace Codec {
+
 // What is left of the packet that the previous row did not finish.
 struct PacketCarry {
     std::uint32_t left = 0;      // pixels the current packet still owes (0..127)
@@ -20,3 +22,5 @@ struct PacketCarry {
 // stream's "Unexpected end of input" when the data is cut short.
 void ReadRunLengthRow(std::uint8_t* row, GFXStream::InputStream& stream, std::uint32_t width,
                       std::uint32_t bytesPerPixel, PacketCarry& carry);
+
+}  // namespace Codec

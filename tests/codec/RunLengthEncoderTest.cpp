@@ -7,8 +7,10 @@
 #include <cstring>
 #include <random>
 
-#include "image/WriteTGA.h"
+#include "codec/WriteTGA.h"
 #include "support/CodecTestSupport.h"
+
+using namespace Codec;
 
 namespace {
 

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <span>
 
-#include "image/Image.h"
+#include "codec/Image.h"
+
+namespace Codec {
 
 // A few blocks of rows, each of whole rows lying back to back.
 struct RowBlocks {
@@ -55,3 +57,5 @@ inline std::size_t RowBytesOf(const ImageDesc& desc) {
     return static_cast<std::size_t>(desc.width) *
            static_cast<std::size_t>((desc.bitsPerPixel + 7) / 8);
 }
+
+}  // namespace Codec
