@@ -8,6 +8,7 @@
 #include "batch/DestinationClaims.h"
 #include "batch/EmitFinished.h"
 #include "batch/GroupedCommit.h"
+#include "batch/OpenFileLimit.h"
 #include "batch/ParallelConvert.h"
 
 namespace Batch {
@@ -36,14 +37,17 @@ unsigned DefaultJobs() {
 
 ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
                            const ConvertOptions& options) {
+    const OpenFileLimit limit;
+    const DescriptorBudget budget =
+        ShareDescriptors(limit.Limit(), options.jobs == 0 ? DefaultJobs() : options.jobs);
     BatchRun run{log, jobs, options, {}};
     const std::vector<bool> taken = PlanDestinations(jobs);
-    const unsigned threads = options.jobs == 0 ? DefaultJobs() : options.jobs;
     GroupedCommit commits(
-        [&run](std::size_t index, FileResult& result) { EmitOne(run, index, result); });
+        [&run](std::size_t index, FileResult& result) { EmitOne(run, index, result); },
+        budget.waitingFiles);
     run.commits = &commits;
-    if (threads > 1 && jobs.size() > 1) {
-        ConvertInPool(run, taken, threads);
+    if (budget.threads > 1 && jobs.size() > 1) {
+        ConvertInPool(run, taken, budget.threads, budget.aheadFiles);
         commits.Finish();
         return run.summary;
     }

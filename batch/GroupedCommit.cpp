@@ -1,5 +1,6 @@
 #include "batch/GroupedCommit.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -7,7 +8,8 @@
 
 namespace Batch {
 
-GroupedCommit::GroupedCommit(Emit emitter) : emit(std::move(emitter)) {
+GroupedCommit::GroupedCommit(Emit emitter, std::size_t waitingLimit)
+    : emit(std::move(emitter)), maxWaiting(std::max<std::size_t>(waitingLimit, 1)) {
     try {
         watcher = std::thread([this] { Watch(); });
     } catch (const std::system_error&) {
@@ -42,9 +44,10 @@ void GroupedCommit::Record(std::size_t index, FileResult result) {
     const bool inGroup = !result.finished.Empty();
     if (inGroup) {
         group.Add(std::move(result.finished));
+        ++holding;
     }
     waiting.push_back({index, std::move(result), inGroup});
-    if (group.Due()) {
+    if (group.Due() || holding >= maxWaiting) {
         Commit();
     } else if (first) {
         changed.notify_all();  // the watcher's clock starts
@@ -69,6 +72,7 @@ void GroupedCommit::Commit() {
     std::size_t next = 0;
     std::vector<Waiting> reported = std::move(waiting);
     waiting.clear();
+    holding = 0;
     for (Waiting& file : reported) {
         if (file.inGroup) {
             const char* const failed = failures[next++];

@@ -4,7 +4,8 @@
 // "Done" thus appears only once its file is in place; when that fails, its
 // line says so instead.
 //
-// A group is committed when it is full, at the end, and also when its first
+// A group is committed when it is full, when as many files wait as the
+// batch may hold open (`maxWaiting`), at the end, and also when its first
 // file has waited a while (ReplacementGroup::kMaxWait) even if the batch is
 // busy with a slow file: a thread of the object's own watches for that, so
 // the log keeps growing during a long batch. Every emission, and whatever
@@ -13,6 +14,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -29,7 +31,7 @@ class GroupedCommit {
     // Appends file `index`'s text and counts its outcome.
     using Emit = std::function<void(std::size_t index, FileResult& result)>;
 
-    explicit GroupedCommit(Emit emit);
+    explicit GroupedCommit(Emit emit, std::size_t maxWaiting = SIZE_MAX);
     GroupedCommit(const GroupedCommit&) = delete;
     GroupedCommit& operator=(const GroupedCommit&) = delete;
     // Files never committed (the log raised, say) are discarded.
@@ -41,7 +43,8 @@ class GroupedCommit {
     // Runs `step` without crossing an emission.
     void Locked(const std::function<void()>& step);
     // Commits what still waits and emits the remaining texts; raises what
-    // the log raised if it failed on the watching thread.
+    // the log raised if it failed on the watching thread. The batch may go
+    // on afterwards.
     void Finish();
 
   private:
@@ -56,6 +59,8 @@ class GroupedCommit {
 
     Emit emit;
     Files::ReplacementGroup group;
+    std::size_t maxWaiting;
+    std::size_t holding = 0;  // files of `waiting` that hold their new file
     std::vector<Waiting> waiting;
     std::mutex lock;
     std::condition_variable changed;
