@@ -15,10 +15,10 @@ constexpr std::chrono::milliseconds kStopPoll{50};
 
 class Pool {
   public:
-    Pool(const BatchRun& run, const std::vector<bool>& destinationTaken, std::size_t aheadFiles)
+    Pool(const BatchRun& run, std::size_t aheadFiles)
         : jobs_(run.jobs),
           options_(run.options),
-          destinationTaken_(destinationTaken),
+          plan_(run.plan),
           slots_(run.jobs.size()),
           aheadLimit_(std::max<std::size_t>(aheadFiles, 1)) {}
 
@@ -106,8 +106,7 @@ class Pool {
                 }
                 index = next_++;
             }
-            FileResult result =
-                ConvertOneFile(jobs_[index], destinationTaken_[index], options_, input, output);
+            FileResult result = ConvertOneFile(jobs_[index], plan_[index], options_, input, output);
             {
                 std::lock_guard lock(mutex_);
                 slots_[index].result = std::move(result);
@@ -119,7 +118,7 @@ class Pool {
 
     const std::vector<BatchJob>& jobs_;
     const ConvertOptions& options_;
-    const std::vector<bool>& destinationTaken_;
+    const std::vector<PlannedDestination>& plan_;
     std::vector<Slot> slots_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -133,13 +132,12 @@ class Pool {
 
 }  // namespace
 
-void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, unsigned threads,
-                   std::size_t aheadFiles) {
+void ConvertInPool(BatchRun& run, unsigned threads, std::size_t aheadFiles) {
     const std::size_t count = run.jobs.size();
     if (count == 0) {
         return;
     }
-    Pool pool(run, destinationTaken, aheadFiles);
+    Pool pool(run, aheadFiles);
     pool.Start(static_cast<unsigned>(std::clamp<std::size_t>(threads, std::size_t{1}, count)));
     std::vector<FileResult> finished;
     for (std::size_t index = 0; index < count; index += finished.size()) {
