@@ -9,13 +9,7 @@
 namespace Batch {
 
 GroupedCommit::GroupedCommit(Emit emitter, std::size_t waitingLimit)
-    : emit(std::move(emitter)), maxWaiting(std::max<std::size_t>(waitingLimit, 1)) {
-    try {
-        watcher = std::thread([this] { Watch(); });
-    } catch (const std::system_error&) {
-        // Without the thread, groups are committed when full and at the end.
-    }
-}
+    : emit(std::move(emitter)), maxWaiting(std::max<std::size_t>(waitingLimit, 1)) {}
 
 GroupedCommit::~GroupedCommit() {
     {
@@ -50,6 +44,7 @@ void GroupedCommit::Record(std::size_t index, FileResult result) {
     if (group.Due() || holding >= maxWaiting) {
         Commit();
     } else if (first) {
+        StartWatching();
         changed.notify_all();  // the watcher's clock starts
     }
 }
@@ -83,6 +78,19 @@ void GroupedCommit::Commit() {
             }
         }
         emit(file.index, file.result);
+    }
+}
+
+void GroupedCommit::StartWatching() {
+    // Only once a file waits: a batch into a new folder, whose files are in
+    // place as soon as they are written, never needs the thread.
+    if (watcher.joinable()) {
+        return;
+    }
+    try {
+        watcher = std::thread([this] { Watch(); });
+    } catch (const std::system_error&) {
+        // Without the thread, groups are committed when full and at the end.
     }
 }
 

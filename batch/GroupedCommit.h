@@ -7,8 +7,9 @@
 // A group is committed when it is full, when as many files wait as the
 // batch may hold open (`maxWaiting`), at the end, and also when its first
 // file has waited a while (ReplacementGroup::kMaxWait) even if the batch is
-// busy with a slow file: a thread of the object's own watches for that, so
-// the log keeps growing during a long batch. Every emission, and whatever
+// busy with a slow file: a thread of the object's own, started when a file
+// first waits, watches for that, so the log keeps growing during a long
+// batch. Every emission, and whatever
 // else must not cross one (progress reports), runs under one lock.
 #pragma once
 
@@ -54,7 +55,8 @@ class GroupedCommit {
         bool inGroup = false;
     };
 
-    void Commit();  // with `lock` held
+    void Commit();         // with `lock` held
+    void StartWatching();  // with `lock` held
     void Watch();
 
     Emit emit;
