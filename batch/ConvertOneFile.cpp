@@ -50,9 +50,11 @@ void Write(const BatchJob& job, const PlannedDestination& destination, RowSource
            FileResult& result, bool& writing) {
     std::string& log = result.log;
     const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
-    if (options.createFolders && !destination.folderExists && !folder.empty()) {
+    if (options.createFolders && destination.folderMade && !destination.folderMade->load() &&
+        !folder.empty()) {
         std::error_code error;
         std::filesystem::create_directories(folder, error);
+        destination.folderMade->store(!error);
         if (error) {
             AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
                       InParentheses(error.message()).c_str());

@@ -105,15 +105,18 @@ struct Folder {
     std::string canonical;  // the spelling every name in it is keyed by
     std::string unwritable;
     bool exists = false;
+    std::shared_ptr<std::atomic<bool>> made;  // null when it exists
 };
 
 Folder LookAtFolder(const std::string& path) {
     Folder folder;
     const std::string spelt = path.empty() ? "." : path;
+    folder.made = std::make_shared<std::atomic<bool>>(false);
     folder.canonical = CanonicalPath(spelt);
     Found found = Look(spelt, true);
     if (found.exists) {
         folder.exists = found.folder;
+        folder.made = nullptr;
         folder.unwritable = found.folder ? WhyNotWritable(spelt) : NotAFolderText();
         return folder;
     }
@@ -140,19 +143,22 @@ struct Target {
     bool exists = false;
     bool folder = false;
     bool regular = false;
+    bool viaLink = false;
     std::string identity;
 };
 
 Target Resolve(const std::string& destination, const Folder& folder) {
     Target target;
     const fs::path path(destination);
-    const Found named = Look(destination, false);
+    // Nothing stands in a folder that does not exist yet.
+    const Found named = folder.exists ? Look(destination, false) : Found{};
     if (!named.exists) {
         target.key = "path:" + (fs::path(folder.canonical) / path.filename()).string();
         return target;
     }
     const Found found = named.identity.empty() ? Look(destination, true) : named;
     target.exists = true;
+    target.viaLink = named.identity.empty();
     if (found.exists) {
         target.folder = found.folder;
         target.regular = found.regular;
@@ -193,7 +199,7 @@ std::vector<PlannedDestination> PlanDestinations(const std::vector<BatchJob>& jo
         }
         const Folder& folder = known->second;
         PlannedDestination& planned = plan[i];
-        planned.folderExists = folder.exists;
+        planned.folderMade = folder.made;
         planned.unwritable = folder.unwritable;
         if (!planned.unwritable.empty()) {
             continue;
@@ -220,7 +226,11 @@ std::vector<PlannedDestination> PlanDestinations(const std::vector<BatchJob>& jo
     std::unordered_set<std::string> read;  // identities of the batch's sources
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (anyExists || (plan[i].unwritable.empty() && sharing[targets[i].key] > 1)) {
-            plan[i].source = Identity(jobs[i].source);
+            // A file repaired in place under the name it was given is the
+            // file its destination already found.
+            const bool inPlace =
+                jobs[i].source == jobs[i].destination && targets[i].exists && !targets[i].viaLink;
+            plan[i].source = inPlace ? targets[i].identity : Identity(jobs[i].source);
             if (!plan[i].source.empty()) {
                 read.insert(plan[i].source);
             }

@@ -41,12 +41,17 @@ void GroupedCommit::Record(std::size_t index, FileResult result) {
         ++holding;
     }
     waiting.push_back({index, std::move(result), inGroup});
-    if (group.Due() || holding >= maxWaiting) {
+    if ((group.Due() && !stopping) || holding >= maxWaiting) {
         Commit();
     } else if (first) {
         StartWatching();
         changed.notify_all();  // the watcher's clock starts
     }
+}
+
+void GroupedCommit::Stopping() {
+    std::lock_guard guard(lock);
+    stopping = true;
 }
 
 void GroupedCommit::Locked(const std::function<void()>& step) {
@@ -99,7 +104,7 @@ void GroupedCommit::Watch() {
     while (!ending) {
         if (group.Empty() || failure) {
             changed.wait(guard);
-        } else if (group.Due()) {
+        } else if (group.Due() && !stopping) {
             try {
                 Commit();
             } catch (...) {

@@ -41,6 +41,10 @@ class GroupedCommit {
     // Takes file `index`'s result, in list order. Its text is emitted once
     // every file before it is and its own file is in place.
     void Record(std::size_t index, FileResult result);
+    // The batch is ending early: the files that still come are committed
+    // together at Finish, with one flush instead of one per group, unless
+    // they would hold more files open than allowed.
+    void Stopping();
     // Runs `step` without crossing an emission.
     void Locked(const std::function<void()>& step);
     // Commits what still waits and emits the remaining texts; raises what
@@ -67,6 +71,7 @@ class GroupedCommit {
     std::mutex lock;
     std::condition_variable changed;
     bool ending = false;
+    bool stopping = false;
     std::exception_ptr failure;
     std::thread watcher;
 };
