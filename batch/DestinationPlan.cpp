@@ -104,6 +104,9 @@ std::string NotAFolderText() {
 struct Folder {
     std::string canonical;  // the spelling every name in it is keyed by
     std::string unwritable;
+    // It exists, but the user may not create files in it: a link in it
+    // still leads elsewhere.
+    std::string closed;
     bool exists = false;
     std::shared_ptr<std::atomic<bool>> made;  // null when it exists
 };
@@ -117,7 +120,11 @@ Folder LookAtFolder(const std::string& path) {
     if (found.exists) {
         folder.exists = found.folder;
         folder.made = nullptr;
-        folder.unwritable = found.folder ? WhyNotWritable(spelt) : NotAFolderText();
+        if (found.folder) {
+            folder.closed = WhyNotWritable(spelt);
+        } else {
+            folder.unwritable = NotAFolderText();
+        }
         return folder;
     }
     // Missing folders are created when a file is written: the nearest one
@@ -207,10 +214,11 @@ std::vector<PlannedDestination> PlanDestinations(const std::vector<BatchJob>& jo
         targets[i] = Resolve(jobs[i].destination, folder);
         planned.exists = targets[i].exists;
         anyExists = anyExists || targets[i].exists;
-        if (targets[i].folder) {
+        if (targets[i].exists && !targets[i].regular && !targets[i].identity.empty()) {
+            // A folder, or something else that is no file.
             planned.unwritable = Files::WhyNotOpened(jobs[i].destination.c_str(), 0, false);
-        } else if (targets[i].exists && !targets[i].regular && !targets[i].identity.empty()) {
-            planned.unwritable = Files::WhyNotOpened(jobs[i].destination.c_str(), 0, false);
+        } else if (!targets[i].viaLink) {
+            planned.unwritable = folder.closed;
         }
     }
 
