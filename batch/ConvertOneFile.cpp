@@ -23,10 +23,6 @@ namespace Batch {
 
 namespace {
 
-const char* MessageOf(const GFXStream::Exception& caught) {
-    return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
-}
-
 // " (reason)", or nothing when there is no reason to give.
 std::string InParentheses(const std::string& reason) {
     return reason.empty() ? std::string() : " (" + reason + ")";
@@ -44,7 +40,7 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
     std::uint8_t header[TGAHeader::kSize];
     const std::uint32_t read = input.Read(header, TGAHeader::kSize);
     input.SkipBack(0, read);
-    return read == TGAHeader::kSize ? static_cast<std::uint8_t>(header[17] & 0x0F) : 0;
+    return read == TGAHeader::kSize ? TGAHeader::Decode(header).AlphaBits() : 0;
 }
 
 // Creates the destination's folders when asked, then writes the rows and
@@ -141,7 +137,7 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
         }
     } catch (const GFXStream::Exception& caught) {
         const int error = writing ? LastSystemError() : 0;
-        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL, MessageOf(caught),
+        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL, caught.Text(),
                   InParentheses(SystemErrorText(error)).c_str());
     } catch (const std::bad_alloc&) {
         AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL,

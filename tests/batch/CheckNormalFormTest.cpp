@@ -22,14 +22,14 @@ class SampleCheckTest : public ::testing::TestWithParam<SampleCase> {};
 TEST_P(SampleCheckTest, NamesWhyTheSampleNeedsRepairAndItsRepairIsNormal) {
     const SampleCase& c = GetParam();
     const std::string path = kSamples + "/" + c.file;
-    const CheckResult before = CheckNormalForm(path.c_str());
+    const CheckResult before = CheckNormalForm(path.c_str(), false);
     ASSERT_EQ(before.outcome, CheckOutcome::NotNormal) << before.error;
     EXPECT_EQ(before.reasons, c.reasons);
 
     TempDir temp;
     RecordingLog log;
     ConvertFiles(log, temp.Path().c_str(), MakeFileList(path).c_str());
-    const CheckResult after = CheckNormalForm((temp / c.file).c_str());
+    const CheckResult after = CheckNormalForm((temp / c.file).c_str(), false);
     EXPECT_EQ(after.outcome, CheckOutcome::Normal) << log.text;
     EXPECT_TRUE(after.reasons.empty());
 }
@@ -62,7 +62,7 @@ TEST(CheckNormalFormTest, StrayBytesAfterThePixelsAreCounted) {
     bytes.insert(bytes.end(), {1, 2, 3});
     WriteFileBytes(temp / "a.tga", bytes);
 
-    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
 
     EXPECT_EQ(result.reasons, std::vector<std::string>{"3 bytes after the pixels"});
 }
@@ -76,7 +76,7 @@ TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
     bytes.insert(bytes.end(), {0x82, 7, 0x00, 8});  // a run of 3 over 2 rows
     WriteFileBytes(temp / "a.tga", bytes);
 
-    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
 
     EXPECT_EQ(result.reasons,
               (std::vector<std::string>{"run-length", "run-length packets cross rows"}));
@@ -88,8 +88,8 @@ TEST(CheckNormalFormTest, UnreadableFilesFailWithTheConversionsTexts) {
     cut.resize(20);
     WriteFileBytes(temp / "cut.tga", cut);
 
-    const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str());
-    const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str());
+    const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str(), false);
+    const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str(), false);
 
     EXPECT_EQ(FormatCheckLine("none.tga", missing),
               "none.tga: Unable to open file (No such file or directory)\n");
