@@ -1,10 +1,10 @@
 // The normal-form check on the bundled samples and on the batch's output.
 #include <gtest/gtest.h>
 
-#include "app/win32/ConvertFiles.h"
-#include "app/win32/FileList.h"
 #include "batch/CheckNormalForm.h"
+#include "batch/ConvertJobs.h"
 #include "support/AppTestSupport.h"
+#include "support/Jobs.h"
 
 using namespace Batch;
 
@@ -28,7 +28,7 @@ TEST_P(SampleCheckTest, NamesWhyTheSampleNeedsRepairAndItsRepairIsNormal) {
 
     TempDir temp;
     RecordingLog log;
-    ConvertFiles(log, temp.Path().c_str(), MakeFileList(path).c_str());
+    ConvertJobs(log, JobsFor(kSamples, {c.file}, temp.Path()));
     const CheckResult after = CheckNormalForm((temp / c.file).c_str(), false);
     EXPECT_EQ(after.outcome, CheckOutcome::Normal) << log.text;
     EXPECT_TRUE(after.reasons.empty());

@@ -13,7 +13,6 @@
 #include "batch/ConvertOneFile.h"
 #include "support/AppTestSupport.h"
 
-using namespace Files;
 using namespace Batch;
 
 extern char** environ;

@@ -21,17 +21,16 @@
 #include <thread>
 
 #include "HardeningSupport.h"
-#include "app/win32/ConvertFiles.h"
-#include "app/win32/FileList.h"
+#include "batch/ConvertJobs.h"
 #include "codec/ReadTGA.h"
 #include "codec/WriteTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "support/Jobs.h"
 
 using namespace Codec;
-using namespace Files;
 using namespace Batch;
 
 namespace fs = std::filesystem;
@@ -303,8 +302,7 @@ TEST(FaultInjection, SourcesThatVanishOrShrinkBetweenListingAndReading) {
         }
     };
     RecordingLog log;
-    const ConvertSummary summary =
-        ConvertFiles(log, dst.c_str(), MakeFileList(src, names).c_str(), options);
+    const ConvertSummary summary = ConvertJobs(log, JobsFor(src, names, dst), options);
     SCOPED_TRACE(log.text);
     EXPECT_EQ(summary.converted, 2u);
     EXPECT_EQ(summary.failed, 4u);
