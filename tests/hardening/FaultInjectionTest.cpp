@@ -29,6 +29,7 @@
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
 #include "support/Jobs.h"
+#include "support/MessageOf.h"
 
 using namespace Codec;
 using namespace Batch;
@@ -147,13 +148,10 @@ TEST(FaultInjection, FullDeviceRefusesTheStreamsWrites) {
     GFXStream::MemoryInputStream in(file.data(), file.size());
     const auto image = ReadTGA(in, nullptr, nullptr);
     // The ring fills and its first flush hits the full device.
-    std::string message;
-    try {
-        WriteTGA(out, *image, false);
-        out.Close();
-    } catch (const GFXStream::Exception& e) {
-        message = e.message;
-    }
+    const std::string message = MessageOf([&] {
+                                    WriteTGA(out, *image, false);
+                                    out.Close();
+                                }).value_or("");
     EXPECT_NE(message.find("Unable to write to file"), std::string::npos) << message;
     out.Discard();
     EXPECT_FALSE(out.IsOpen());
@@ -348,12 +346,7 @@ TEST(FaultInjection, SourceThatShrinksWhileItIsRead) {
     };
     GFXStream::MappedFileInputStream in;
     ASSERT_TRUE(in.Open(path.c_str()));
-    std::string message;
-    try {
-        ReadTGA(in, onRow, &cut);
-    } catch (const GFXStream::Exception& e) {
-        message = e.message;
-    }
+    const std::optional<std::string> message = MessageOf([&] { ReadTGA(in, onRow, &cut); });
     in.Close();
     EXPECT_TRUE(cut.done);
     EXPECT_EQ(message, std::string("ReadTGA: ") + GFXStream::kFileChangedText);
