@@ -67,6 +67,17 @@ TEST(CheckNormalFormTest, StrayBytesAfterThePixelsAreCounted) {
     EXPECT_EQ(result.reasons, std::vector<std::string>{"3 bytes after the pixels"});
 }
 
+TEST(CheckNormalFormTest, DifferencesNoPartOfTheLayoutNamesAreHeaderFields) {
+    TempDir temp;
+    Bytes bytes = ExpectedPlainTGA(2, 2);
+    bytes[5] = 4;  // a colour-map length left behind without a colour map
+    WriteFileBytes(temp / "a.tga", bytes);
+
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
+
+    EXPECT_EQ(result.reasons, std::vector<std::string>{"header fields"});
+}
+
 TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
     TempDir temp;
     Bytes bytes = ExpectedPlainTGA(2, 2);
