@@ -23,10 +23,6 @@ namespace Batch {
 
 namespace {
 
-const char* MessageOf(const GFXStream::Exception& caught) {
-    return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
-}
-
 // " (reason)", or nothing when there is no reason to give.
 std::string InParentheses(const std::string& reason) {
     return reason.empty() ? std::string() : " (" + reason + ")";
@@ -38,7 +34,7 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
     std::uint8_t header[TGAHeader::kSize];
     const std::uint32_t read = input.Read(header, TGAHeader::kSize);
     input.SkipBack(0, read);
-    return read == TGAHeader::kSize ? static_cast<std::uint8_t>(header[17] & 0x0F) : 0;
+    return read == TGAHeader::kSize ? TGAHeader::Decode(header).AlphaBits() : 0;
 }
 
 // Creates the destination's folders when asked, then writes the rows and
@@ -56,8 +52,7 @@ void Write(const BatchJob& job, const PlannedDestination& destination, RowSource
         std::filesystem::create_directories(folder, error);
         destination.folderMade->store(!error);
         if (error) {
-            AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
-                      InParentheses(error.message()).c_str());
+            AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(error.message()).c_str());
             return;
         }
     }
@@ -67,7 +62,7 @@ void Write(const BatchJob& job, const PlannedDestination& destination, RowSource
         const std::string why = output.FailureText() != nullptr
                                     ? output.FailureText()
                                     : WhyNotOpened(job.destination.c_str(), error, false);
-        AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText, InParentheses(why).c_str());
+        AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(why).c_str());
         return;
     }
     writing = true;
@@ -83,7 +78,7 @@ void Write(const BatchJob& job, const PlannedDestination& destination, RowSource
     if (!result.finished.NotKept().empty()) {
         AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
     }
-    AppendLog(log, TESSARY_LOG_EOL);
+    AppendLog(log, "\n");
 }
 
 void Convert(const BatchJob& job, const PlannedDestination& destination,
@@ -96,16 +91,16 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
     // What the plan refused is refused before the source is read, alike in
     // a dry run and in the run itself.
     if (!destination.unwritable.empty()) {
-        AppendLog(log, "%s%s%s" TESSARY_LOG_EOL, arrow.c_str(), kUnableToOpenText,
+        AppendLog(log, "%s%s%s\n", arrow.c_str(), kUnableToOpenText,
                   InParentheses(destination.unwritable).c_str());
         return;
     }
     if (destination.readByOther) {
-        AppendLog(log, "%sError: %s" TESSARY_LOG_EOL, arrow.c_str(), kDestinationReadText);
+        AppendLog(log, "%sError: %s\n", arrow.c_str(), kDestinationReadText);
         return;
     }
     if (options.noClobber && destination.exists) {
-        AppendLog(log, "%s%s" TESSARY_LOG_EOL, arrow.c_str(), kSkippedExistingText);
+        AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedExistingText);
         result.outcome = FileOutcome::Skipped;
         return;
     }
@@ -113,7 +108,7 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
     ClearSystemError();
     if (!input.Open(job.source.c_str())) {
         const int error = LastSystemError();
-        AppendLog(log, ": %s%s" TESSARY_LOG_EOL, kUnableToOpenText,
+        AppendLog(log, ": %s%s\n", kUnableToOpenText,
                   InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
         return;
     }
@@ -139,21 +134,19 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
         imageRead = true;
         log += arrow;
         if (options.dryRun) {
-            AppendLog(log, "%s" TESSARY_LOG_EOL,
-                      destination.exists ? kWouldReplaceText : kWouldWriteText);
+            AppendLog(log, "%s\n", destination.exists ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
             Write(job, destination, *rows, alphaBits, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
         const int error = writing ? LastSystemError() : 0;
-        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL, MessageOf(caught),
+        AppendLog(log, "Error: %s%s\n", caught.Text(),
                   InParentheses(SystemErrorText(error)).c_str());
     } catch (const std::bad_alloc&) {
-        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL,
-                  imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
+        AppendLog(log, "Error: %s%s\n", imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
     } catch (const std::exception& caught) {
-        AppendLog(log, "Error: %s" TESSARY_LOG_EOL, caught.what());
+        AppendLog(log, "Error: %s\n", caught.what());
     }
 }
 

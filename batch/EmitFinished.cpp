@@ -32,10 +32,10 @@ void Count(ConvertSummary& summary, FileOutcome outcome) {
 void AppendLostText(LogSink& log, const BatchJob& job, FileOutcome outcome) {
     try {
         std::string text = ShownName(job.shownName);
-        AppendLog(text, ": Error: %s" TESSARY_LOG_EOL, kNoMemoryForLogText);
+        AppendLog(text, ": Error: %s\n", kNoMemoryForLogText);
         log.AppendFile(text, outcome);
     } catch (const std::bad_alloc&) {
-        log.AppendFile("Error: Not enough memory to report a file" TESSARY_LOG_EOL, outcome);
+        log.AppendFile("Error: Not enough memory to report a file\n", outcome);
     }
 }
 
@@ -61,11 +61,11 @@ FileResult Decide(BatchRun& run, std::size_t index) {
     result.log = ShownName(job.shownName) + "->" + ShownName(job.destination) + "...";
     const std::string& source = run.plan[writer].source;
     if (!source.empty() && source == planned.source) {
-        AppendLog(result.log, "Done (%s %s)" TESSARY_LOG_EOL, kSameFileText,
+        AppendLog(result.log, "Done (%s %s)\n", kSameFileText,
                   ShownName(run.jobs[writer].shownName).c_str());
         result.outcome = FileOutcome::Skipped;
     } else {
-        AppendLog(result.log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
+        AppendLog(result.log, "Error: %s\n", kDestinationTakenText);
     }
     return result;
 }
