@@ -25,7 +25,7 @@ ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
     BatchRun run(log, jobs, options, plan);
     GroupedCommit commits(
         [&run](std::size_t index, FileResult& result) { EmitOne(run, index, result); },
-        budget.waitingFiles);
+        budget.waitingFiles, options.stop);
     run.commits = &commits;
     if (budget.threads > 1 && jobs.size() > 1) {
         ConvertInPool(run, budget.threads, budget.aheadFiles);

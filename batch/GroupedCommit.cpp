@@ -8,8 +8,11 @@
 
 namespace Batch {
 
-GroupedCommit::GroupedCommit(Emit emitter, std::size_t waitingLimit)
-    : emit(std::move(emitter)), maxWaiting(std::max<std::size_t>(waitingLimit, 1)) {}
+GroupedCommit::GroupedCommit(Emit emitter, std::size_t waitingLimit,
+                             const std::atomic<bool>* stopFlag)
+    : emit(std::move(emitter)),
+      maxWaiting(std::max<std::size_t>(waitingLimit, 1)),
+      stop(stopFlag) {}
 
 GroupedCommit::~GroupedCommit() {
     {
@@ -41,17 +44,12 @@ void GroupedCommit::Record(std::size_t index, FileResult result) {
         ++holding;
     }
     waiting.push_back({index, std::move(result), inGroup});
-    if ((group.Due() && !stopping) || holding >= maxWaiting) {
+    if ((group.Due() && !Stopping()) || holding >= maxWaiting) {
         Commit();
     } else if (first) {
         StartWatching();
         changed.notify_all();  // the watcher's clock starts
     }
-}
-
-void GroupedCommit::Stopping() {
-    std::lock_guard guard(lock);
-    stopping = true;
 }
 
 void GroupedCommit::Locked(const std::function<void()>& step) {
@@ -86,6 +84,10 @@ void GroupedCommit::Commit() {
     }
 }
 
+bool GroupedCommit::Stopping() const {
+    return stop != nullptr && stop->load();
+}
+
 void GroupedCommit::StartWatching() {
     // Only once a file waits: a batch into a new folder, whose files are in
     // place as soon as they are written, never needs the thread.
@@ -104,7 +106,7 @@ void GroupedCommit::Watch() {
     while (!ending) {
         if (group.Empty() || failure) {
             changed.wait(guard);
-        } else if (group.Due() && !stopping) {
+        } else if (group.Due() && !Stopping()) {
             try {
                 Commit();
             } catch (...) {

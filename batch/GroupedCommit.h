@@ -13,6 +13,7 @@
 // else must not cross one (progress reports), runs under one lock.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +33,11 @@ class GroupedCommit {
     // Appends file `index`'s text and counts its outcome.
     using Emit = std::function<void(std::size_t index, FileResult& result)>;
 
-    explicit GroupedCommit(Emit emit, std::size_t maxWaiting = SIZE_MAX);
+    // Once `stop` is set (the batch is ending early), the files that still
+    // come are committed together at Finish, with one flush instead of one
+    // per group, unless they would hold more files open than allowed.
+    explicit GroupedCommit(Emit emit, std::size_t maxWaiting = SIZE_MAX,
+                           const std::atomic<bool>* stop = nullptr);
     GroupedCommit(const GroupedCommit&) = delete;
     GroupedCommit& operator=(const GroupedCommit&) = delete;
     // Files never committed (the log raised, say) are discarded.
@@ -41,10 +46,6 @@ class GroupedCommit {
     // Takes file `index`'s result, in list order. Its text is emitted once
     // every file before it is and its own file is in place.
     void Record(std::size_t index, FileResult result);
-    // The batch is ending early: the files that still come are committed
-    // together at Finish, with one flush instead of one per group, unless
-    // they would hold more files open than allowed.
-    void Stopping();
     // Runs `step` without crossing an emission.
     void Locked(const std::function<void()>& step);
     // Commits what still waits and emits the remaining texts; raises what
@@ -61,6 +62,7 @@ class GroupedCommit {
 
     void Commit();         // with `lock` held
     void StartWatching();  // with `lock` held
+    bool Stopping() const;
     void Watch();
 
     Emit emit;
@@ -71,7 +73,7 @@ class GroupedCommit {
     std::mutex lock;
     std::condition_variable changed;
     bool ending = false;
-    bool stopping = false;
+    const std::atomic<bool>* stop;
     std::exception_ptr failure;
     std::thread watcher;
 };

@@ -21,6 +21,7 @@ constexpr std::uint64_t kPerFileWaiting = 2;
 // Beyond this a larger limit buys nothing: groups are committed at a
 // hundred-odd files anyway.
 constexpr std::uint64_t kEnough = 4096;
+constexpr std::uint64_t kMostAhead = 256;
 
 }  // namespace
 
@@ -68,8 +69,10 @@ DescriptorBudget ShareDescriptors(std::uint64_t limit, unsigned threads) {
     // The waiting files are shared between the group being committed and
     // the files finished ahead of it.
     budget.waitingFiles = static_cast<std::size_t>(std::max<std::uint64_t>(1, waiting / 2));
-    budget.aheadFiles =
-        budget.threads + static_cast<std::size_t>(std::max<std::uint64_t>(1, waiting / 2));
+    // Beyond a few groups' worth, running ahead only leaves more finished
+    // files to commit when the batch is stopped.
+    budget.aheadFiles = budget.threads + static_cast<std::size_t>(
+                                             std::clamp<std::uint64_t>(waiting / 2, 1, kMostAhead));
     return budget;
 }
 

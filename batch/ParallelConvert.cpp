@@ -7,8 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "batch/GroupedCommit.h"
-
 namespace Batch {
 
 namespace {
@@ -143,9 +141,6 @@ void ConvertInPool(BatchRun& run, unsigned threads, std::size_t aheadFiles) {
     pool.Start(static_cast<unsigned>(std::clamp<std::size_t>(threads, std::size_t{1}, count)));
     std::vector<FileResult> finished;
     for (std::size_t index = 0; index < count; index += finished.size()) {
-        if (run.commits != nullptr && run.options.stop != nullptr && run.options.stop->load()) {
-            run.commits->Stopping();
-        }
         if (!pool.TakeFinished(index, finished)) {
             run.summary.stopped = true;
             break;
