@@ -109,12 +109,12 @@ bool ReadFilesFrom(CommandLine& commandLine) {
 // The help or the version is the whole of the run: one that did not reach
 // standard output (`--help > /dev/full`) did not do its job.
 int Shown(int status) {
-    std::cout.flush();
     errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout) {
-        const int error = errno != 0 ? errno : EIO;
+    std::cout.flush();
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout;
+    if (!written) {
         std::fprintf(stderr, "%scannot write to standard output (%s)\n", kProgramPrefix,
-                     std::generic_category().message(error).c_str());
+                     std::generic_category().message(errno != 0 ? errno : EIO).c_str());
         return kExitNotDone;
     }
     return status;
