@@ -1,4 +1,5 @@
-// --failed-to: the names of the files a run did not do, for a script to
+// --failed-to: the names of the files a run did not do (those that failed
+// and, after an interrupt, those never begun), for a script to
 // feed back with `--files-from LIST -0`. Each name is the source exactly as
 // it was given or found (bytes as the system has them, control characters
 // included), ended by a NUL byte, in list order; a run with nothing to

@@ -109,12 +109,18 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
     };
     options.skipNormal = commandLine.skipNormal;
     options.preserveTimestamps = commandLine.preserveTimestamps;
+    std::size_t ended = 0;
     options.finished = [&](std::size_t index, FileOutcome outcome) {
+        ended = index + 1;
         if (outcome == FileOutcome::Failed) {
             failed.push_back(plan.jobs[index].source);
         }
     };
     ConvertSummary summary = ConvertJobs(log, plan.jobs, options);
+    // After an interrupt, what was never begun is left to do as well.
+    for (std::size_t index = ended; summary.stopped && index < plan.jobs.size(); ++index) {
+        failed.push_back(plan.jobs[index].source);
+    }
     summary.failed += plan.problems.size();
 
     std::string line = std::to_string(summary.converted) +
@@ -170,6 +176,9 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
             failedNames.push_back(job.source);
         }
         log.AppendFile(FormatCheckLine(job.source, result), outcome);
+    }
+    for (std::size_t index = position; interrupted.load() && index < plan.jobs.size(); ++index) {
+        failedNames.push_back(plan.jobs[index].source);
     }
 
     const std::string line = std::to_string(normal) + " in normal form, " +
