@@ -3,6 +3,7 @@
 
 #include "app/win32/ConvertFiles.h"
 #include "app/win32/FileList.h"
+#include "batch/AlreadyNormal.h"
 #include "batch/CheckNormalForm.h"
 #include "support/AppTestSupport.h"
 
@@ -104,6 +105,33 @@ TEST(CheckNormalFormTest, LinesNameEveryReason) {
     EXPECT_EQ(FormatCheckLine("a.tga", result), "a.tga: not in normal form: run-length, footer\n");
     EXPECT_EQ(FormatCheckLine("a.tga", CheckResult{CheckOutcome::Normal, {}, {}}),
               "a.tga: normal form\n");
+}
+
+// Skipping trusts a look at the header and colour map alone: it must agree
+// with the whole check on every sample, its repair, the repair with a byte
+// more, and every single-bit change of the repair's first 32 bytes.
+TEST(AlreadyNormalTest, AgreesWithTheWholeCheck) {
+    TempDir temp;
+    RecordingLog log;
+    const auto agree = [](const std::string& path) {
+        GFXStream::MappedFileInputStream input;
+        const bool probed = input.Open(path.c_str()) && AlreadyInNormalForm(input, 0);
+        EXPECT_EQ(probed, CheckNormalForm(path.c_str()).outcome == CheckOutcome::Normal) << path;
+    };
+    for (const std::string& name : ListFolder(kSamples)) {
+        agree(kSamples + "/" + name);
+        ConvertFiles(log, temp.Path().c_str(), MakeFileList(kSamples + "/" + name).c_str());
+        Bytes repaired = ReadFileBytes(temp / name);
+        for (std::size_t bit = 0; bit < 8 * std::min<std::size_t>(repaired.size(), 32); ++bit) {
+            Bytes changed = repaired;
+            changed[bit / 8] = static_cast<std::uint8_t>(changed[bit / 8] ^ (1u << (bit % 8)));
+            WriteFileBytes(temp / "changed", changed);
+            agree(temp / "changed");
+        }
+        repaired.push_back(0);
+        WriteFileBytes(temp / "longer", repaired);
+        agree(temp / "longer");
+    }
 }
 
 }  // namespace

@@ -390,12 +390,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "a.tga: not in normal form: top-down\n"
                    "0 in normal form, 1 not in normal form, 0 failed\n",
                    ""},
-        ScriptCase{"CheckUnreadableIsOne",
-                   {"--check", "a.tga", "bad.tga"},
-                   1,
-                   "a.tga: not in normal form: top-down\nbad.tga: Error: " + kCut.substr(7) +
-                       "0 in normal form, 1 not in normal form, 1 failed\n",
-                   ""},
         ScriptCase{"FailedListThatCannotBeWrittenIsThree",
                    {"--failed-to", "nosuch/list", "-o", "old", "in/x.tga"},
                    3,
