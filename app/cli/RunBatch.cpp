@@ -158,7 +158,7 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         // The whole path names the file, so that "a/x.tga" and "b/x.tga" of
         // `--check -r a b` stay apart.
         log.ShowProgress(++position, plan.jobs.size(), job.source);
-        const CheckResult result = CheckNormalForm(job.source.c_str());
+        const CheckResult result = CheckNormalForm(job.source.c_str(), commandLine.keepAlphaBits);
         FileOutcome outcome = FileOutcome::Converted;
         switch (result.outcome) {
             case CheckOutcome::Normal:

@@ -1,11 +1,11 @@
 // The normal-form check on the bundled samples and on the batch's output.
 #include <gtest/gtest.h>
 
-#include "app/win32/ConvertFiles.h"
-#include "app/win32/FileList.h"
 #include "batch/AlreadyNormal.h"
 #include "batch/CheckNormalForm.h"
+#include "batch/ConvertJobs.h"
 #include "support/AppTestSupport.h"
+#include "support/Jobs.h"
 
 using namespace Batch;
 
@@ -23,14 +23,14 @@ class SampleCheckTest : public ::testing::TestWithParam<SampleCase> {};
 TEST_P(SampleCheckTest, NamesWhyTheSampleNeedsRepairAndItsRepairIsNormal) {
     const SampleCase& c = GetParam();
     const std::string path = kSamples + "/" + c.file;
-    const CheckResult before = CheckNormalForm(path.c_str());
+    const CheckResult before = CheckNormalForm(path.c_str(), false);
     ASSERT_EQ(before.outcome, CheckOutcome::NotNormal) << before.error;
     EXPECT_EQ(before.reasons, c.reasons);
 
     TempDir temp;
     RecordingLog log;
-    ConvertFiles(log, temp.Path().c_str(), MakeFileList(path).c_str());
-    const CheckResult after = CheckNormalForm((temp / c.file).c_str());
+    ConvertJobs(log, JobsFor(kSamples, {c.file}, temp.Path()));
+    const CheckResult after = CheckNormalForm((temp / c.file).c_str(), false);
     EXPECT_EQ(after.outcome, CheckOutcome::Normal) << log.text;
     EXPECT_TRUE(after.reasons.empty());
 }
@@ -63,9 +63,20 @@ TEST(CheckNormalFormTest, StrayBytesAfterThePixelsAreCounted) {
     bytes.insert(bytes.end(), {1, 2, 3});
     WriteFileBytes(temp / "a.tga", bytes);
 
-    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
 
     EXPECT_EQ(result.reasons, std::vector<std::string>{"3 bytes after the pixels"});
+}
+
+TEST(CheckNormalFormTest, DifferencesNoPartOfTheLayoutNamesAreHeaderFields) {
+    TempDir temp;
+    Bytes bytes = ExpectedPlainTGA(2, 2);
+    bytes[5] = 4;  // a colour-map length left behind without a colour map
+    WriteFileBytes(temp / "a.tga", bytes);
+
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
+
+    EXPECT_EQ(result.reasons, std::vector<std::string>{"header fields"});
 }
 
 TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
@@ -77,7 +88,7 @@ TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
     bytes.insert(bytes.end(), {0x82, 7, 0x00, 8});  // a run of 3 over 2 rows
     WriteFileBytes(temp / "a.tga", bytes);
 
-    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
 
     EXPECT_EQ(result.reasons,
               (std::vector<std::string>{"run-length", "run-length packets cross rows"}));
@@ -89,8 +100,8 @@ TEST(CheckNormalFormTest, UnreadableFilesFailWithTheConversionsTexts) {
     cut.resize(20);
     WriteFileBytes(temp / "cut.tga", cut);
 
-    const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str());
-    const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str());
+    const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str(), false);
+    const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str(), false);
 
     EXPECT_EQ(FormatCheckLine("none.tga", missing),
               "none.tga: Unable to open file (No such file or directory)\n");
@@ -108,19 +119,26 @@ TEST(CheckNormalFormTest, LinesNameEveryReason) {
 }
 
 // Skipping trusts a look at the header and colour map alone: it must agree
-// with the whole check on every sample, its repair, the repair with a byte
-// more, and every single-bit change of the repair's first 32 bytes.
+// with the whole check, with and without --keep-alpha-bits, on every sample,
+// its repair, the repair with a byte more, and every single-bit change of
+// the repair's first 32 bytes.
 TEST(AlreadyNormalTest, AgreesWithTheWholeCheck) {
     TempDir temp;
     RecordingLog log;
     const auto agree = [](const std::string& path) {
-        GFXStream::MappedFileInputStream input;
-        const bool probed = input.Open(path.c_str()) && AlreadyInNormalForm(input, 0);
-        EXPECT_EQ(probed, CheckNormalForm(path.c_str()).outcome == CheckOutcome::Normal) << path;
+        const Bytes bytes = ReadFileBytes(path);
+        const auto alphaBits = static_cast<std::uint8_t>(bytes.size() > 17 ? bytes[17] & 0x0F : 0);
+        for (const bool keep : {false, true}) {
+            GFXStream::MappedFileInputStream input;
+            const bool probed =
+                input.Open(path.c_str()) && AlreadyInNormalForm(input, keep ? alphaBits : 0);
+            EXPECT_EQ(probed, CheckNormalForm(path.c_str(), keep).outcome == CheckOutcome::Normal)
+                << path << (keep ? " keeping alpha bits" : "");
+        }
     };
     for (const std::string& name : ListFolder(kSamples)) {
         agree(kSamples + "/" + name);
-        ConvertFiles(log, temp.Path().c_str(), MakeFileList(kSamples + "/" + name).c_str());
+        ConvertJobs(log, JobsFor(kSamples, {name}, temp.Path()));
         Bytes repaired = ReadFileBytes(temp / name);
         for (std::size_t bit = 0; bit < 8 * std::min<std::size_t>(repaired.size(), 32); ++bit) {
             Bytes changed = repaired;
