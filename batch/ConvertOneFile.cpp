@@ -121,7 +121,7 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
     try {
         const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
         if (options.skipNormal && !options.rle && AlreadyInNormalForm(input, alphaBits)) {
-            AppendLog(log, "%s%s" TESSARY_LOG_EOL, arrow.c_str(), kSkippedNormalText);
+            AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedNormalText);
             result.outcome = FileOutcome::Skipped;
             return;
         }
