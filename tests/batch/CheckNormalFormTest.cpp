@@ -118,10 +118,8 @@ TEST(CheckNormalFormTest, LinesNameEveryReason) {
               "a.tga: normal form\n");
 }
 
-// Skipping trusts a look at the header and colour map alone: it must agree
-// with the whole check, with and without --keep-alpha-bits, on every sample,
-// its repair, the repair with a byte more, and every single-bit change of
-// the repair's first 32 bytes.
+// The skip's look at header and colour map agrees with the whole check on
+// the samples, their repairs, one byte more, and bit flips of the first 32.
 TEST(AlreadyNormalTest, AgreesWithTheWholeCheck) {
     TempDir temp;
     RecordingLog log;

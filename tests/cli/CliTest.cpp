@@ -414,9 +414,8 @@ TEST_F(CliTest, LogOrHelpThatCannotBeWrittenIsARunNotDone) {
     EXPECT_EQ(help.err, "tessary-cli: cannot write to standard output (No space left on device)\n");
 }
 
-// A tree repaired in place, run again: every file is skipped unwritten (the
-// same inode and time), with --keep-alpha-bits too; a file that needs it is
-// still converted.
+// A repaired tree run again: every file is skipped unwritten (the same inode
+// and time), with --keep-alpha-bits too; a file that needs it is converted.
 TEST_F(CliTest, SkipNormalRerunOfARepairedTreeWritesNothing) {
     MakeFolder("in");
     MakeFolder("in/sub");
@@ -428,9 +427,7 @@ TEST_F(CliTest, SkipNormalRerunOfARepairedTreeWritesNothing) {
     MakeTGA("in/new.tga");
     struct stat before {};
     ASSERT_EQ(::stat((temp / "in/a.tga").c_str(), &before), 0);
-
     const CliRun run = Cli({"-r", "--skip-normal", "--keep-alpha-bits", "-o", "in", "in"});
-
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,
               "a.tga->in/a.tga...Skipped (already in normal form)\n"
@@ -443,8 +440,7 @@ TEST_F(CliTest, SkipNormalRerunOfARepairedTreeWritesNothing) {
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 }
 
-// The failed names come back byte for byte, a line break included, and feed
-// a rerun that writes each file where the first run would have.
+// Failed names come back byte for byte and rerun to the same destinations.
 TEST_F(CliTest, FailedListRerunsExactlyTheFailedFiles) {
     MakeFolder("assets");
     MakeFolder("assets/sub");
@@ -482,8 +478,7 @@ TEST_F(CliTest, PreserveTimestampsKeepsTheSourcesTimesAlsoInPlace) {
     EXPECT_EQ(ReadFileBytes(temp / "a.tga"), ExpectedPlainTGA(2, 2));
 }
 
-// C1 controls, as characters or as a lone byte, show as '?'; a character
-// whose last byte merely looks like one (U+011B) stays.
+// C1 controls, as characters or lone bytes, show as '?'; U+011B stays.
 TEST_F(CliTest, CheckNamesEachFileByItsWholePathAndHidesC1Controls) {
     MakeFolder("a");
     MakeFolder("b");
