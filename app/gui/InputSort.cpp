@@ -1,0 +1,72 @@
+#include "app/gui/InputSort.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include "batch/BatchPlan.h"
+
+namespace {
+
+// Names shown in the left-out line before "and N more".
+constexpr qsizetype kLeftOutNamesShown = 5;
+
+QString Tr(const char* text) {
+    return QCoreApplication::translate("InputSort", text);
+}
+
+void Sort(SortedInputs& sorted, const QString& path) {
+    const QFileInfo info(path);
+    const QString full = info.absoluteFilePath();
+    if (!info.exists() && !info.isSymLink()) {
+        sorted.inputs.push_back(full);
+        sorted.missing.push_back(full);
+    } else if (info.isDir() ||
+               Batch::HasTGAExtension(QFile::encodeName(info.fileName()).toStdString())) {
+        sorted.inputs.push_back(full);
+    } else {
+        sorted.leftOut.push_back(info.fileName());
+    }
+}
+
+}  // namespace
+
+SortedInputs SortInputs(const QStringList& paths) {
+    SortedInputs sorted;
+    for (const QString& path : paths) {
+        Sort(sorted, path);
+    }
+    return sorted;
+}
+
+SortedInputs SortDropped(const QList<QUrl>& urls) {
+    SortedInputs sorted;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile()) {
+            Sort(sorted, url.toLocalFile());
+        } else {
+            sorted.leftOut.push_back(url.toDisplayString());
+        }
+    }
+    return sorted;
+}
+
+QString LeftOutText(const QStringList& leftOut) {
+    if (leftOut.isEmpty()) {
+        return {};
+    }
+    QString names = leftOut.mid(0, kLeftOutNamesShown).join(QStringLiteral(", "));
+    if (leftOut.size() > kLeftOutNamesShown) {
+        names += Tr(" and %1 more").arg(leftOut.size() - kLeftOutNamesShown);
+    }
+    const QString why =
+        leftOut.size() == 1
+            ? Tr("Left out 1 item, neither a .tga file nor a folder on this computer: %1\n")
+            : Tr("Left out %1 items, neither .tga files nor folders on this computer: %2\n")
+                  .arg(leftOut.size());
+    return why.arg(names);
+}
+
+QString MissingText(const QString& path) {
+    return Tr("%1: No such file or folder\n").arg(path);
+}
