@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "batch/BatchPlan.h"
+#include "batch/ShownName.h"
 
 namespace {
 
@@ -13,6 +14,11 @@ constexpr qsizetype kLeftOutNamesShown = 5;
 
 QString Tr(const char* text) {
     return QCoreApplication::translate("InputSort", text);
+}
+
+// As the batch shows names: a control character in one cannot break its line.
+QString Shown(const QString& name) {
+    return QFile::decodeName(Batch::ShownName(QFile::encodeName(name).toStdString()).c_str());
 }
 
 void Sort(SortedInputs& sorted, const QString& path) {
@@ -25,7 +31,7 @@ void Sort(SortedInputs& sorted, const QString& path) {
                Batch::HasTGAExtension(QFile::encodeName(info.fileName()).toStdString())) {
         sorted.inputs.push_back(full);
     } else {
-        sorted.leftOut.push_back(info.fileName());
+        sorted.leftOut.push_back(Shown(info.fileName()));
     }
 }
 
@@ -45,7 +51,7 @@ SortedInputs SortDropped(const QList<QUrl>& urls) {
         if (url.isLocalFile()) {
             Sort(sorted, url.toLocalFile());
         } else {
-            sorted.leftOut.push_back(url.toDisplayString());
+            sorted.leftOut.push_back(Shown(url.toDisplayString()));
         }
     }
     return sorted;
@@ -68,5 +74,5 @@ QString LeftOutText(const QStringList& leftOut) {
 }
 
 QString MissingText(const QString& path) {
-    return Tr("%1: No such file or folder\n").arg(path);
+    return Tr("%1: No such file or folder\n").arg(Shown(path));
 }

@@ -258,12 +258,13 @@ TEST_F(MainDialogTest, KeysFocusStartsOnTheButtonAndOnlyButtonsAnswerEnter) {
         Qt::KeyboardModifier modifier;
         qsizetype asks;
     };
-    for (const Case c : {Case{Log(), Qt::Key_Escape, Qt::NoModifier, 0},
-                         Case{Log(), Qt::Key_Return, Qt::NoModifier, 0},
-                         Case{Button(), Qt::Key_Return, Qt::NoModifier, 1},
-                         Case{Button(), Qt::Key_Enter, Qt::KeypadModifier, 1},
-                         Case{Button(), Qt::Key_Space, Qt::NoModifier, 1},
-                         Case{Log(), Qt::Key_F, Qt::AltModifier, 1}}) {
+    for (const Case c :
+         {Case{Log(), Qt::Key_Escape, Qt::NoModifier, 0},
+          Case{Log(), Qt::Key_Return, Qt::NoModifier, 0},
+          Case{Button(), Qt::Key_Return, Qt::NoModifier, 1},
+          Case{Button(), Qt::Key_Enter, Qt::KeypadModifier, 1},
+          Case{Button(), Qt::Key_Space, Qt::NoModifier, 1},
+          Case{Log(), Qt::Key_F, Qt::AltModifier, 1}, Case{Log(), Qt::Key_A, Qt::AltModifier, 1}}) {
         record.calls.clear();
         c.target->setFocus();
         QTest::keyClick(c.target, c.key, c.modifier);
