@@ -1,8 +1,13 @@
 #include "app/gui/InputSort.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QtGlobal>
 
 #include "batch/BatchPlan.h"
 #include "batch/ShownName.h"
@@ -24,7 +29,9 @@ QString Shown(const QString& name) {
 void Sort(SortedInputs& sorted, const QString& path) {
     const QFileInfo info(path);
     const QString full = info.absoluteFilePath();
-    if (!info.exists() && !info.isSymLink()) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(full).constData(), &status) != 0) {
+        sorted.reasons.push_back(qt_error_string(errno));
         sorted.inputs.push_back(full);
         sorted.missing.push_back(full);
     } else if (info.isDir() ||
@@ -73,6 +80,6 @@ QString LeftOutText(const QStringList& leftOut) {
     return why.arg(names);
 }
 
-QString MissingText(const QString& path) {
-    return Tr("%1: No such file or folder\n").arg(Shown(path));
+QString MissingText(const QString& path, const QString& reason) {
+    return Tr("%1: %2\n").arg(Shown(path), reason);
 }

@@ -13,7 +13,8 @@
 
 struct SortedInputs {
     QStringList inputs;   // full paths to plan, in the order given
-    QStringList missing;  // of those, the ones that name nothing
+    QStringList missing;  // of those, the ones that name nothing, each with
+    QStringList reasons;  // the system's reason
     QStringList leftOut;  // names of what is neither a folder nor a .tga file
 };
 
@@ -23,5 +24,5 @@ SortedInputs SortDropped(const QList<QUrl>& urls);
 // The log's one line for what was left out: how many, why, and the first
 // few names. Empty when nothing was.
 QString LeftOutText(const QStringList& leftOut);
-// The log's line for a path that names nothing.
-QString MissingText(const QString& path);
+// The log's line for a path that names nothing, and the system's reason.
+QString MissingText(const QString& path, const QString& reason);

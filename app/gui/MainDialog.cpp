@@ -229,8 +229,9 @@ void MainDialog::Take(const SortedInputs& sorted) {
     if (!note.isEmpty()) {
         ui_->log->Append(note, LogView::Kind::Plain);
     }
-    for (const QString& missing : sorted.missing) {
-        ui_->log->Append(MissingText(missing), LogView::Kind::Failure);
+    for (qsizetype i = 0; i < sorted.missing.size(); ++i) {
+        ui_->log->Append(MissingText(sorted.missing[i], sorted.reasons.value(i)),
+                         LogView::Kind::Failure);
     }
     QStringList present = sorted.inputs;
     for (const QString& missing : sorted.missing) {

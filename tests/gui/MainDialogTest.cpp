@@ -316,14 +316,14 @@ TEST_F(MainDialogTest, DroppedAndNamedInputsAreSortedAlikeAndFoldersStandForThei
         EXPECT_EQ(
             LogText(),
             "Left out 1 item, neither a .tga file nor a folder on this computer: notes.txt\n" +
-                gone + ": No such file or folder\n" +
+                gone + ": No such file or directory\n" +
                 "No .tga files to fix in what was dropped or named.\n");
 
         // A missing path is said before the picker, then fails in the batch;
         // the folder's files keep their places below the destination.
         give({dir.Q("in"), dir.Q("gone.tga")});
         EXPECT_EQ(record.calls, QStringList({"folder"}));
-        EXPECT_TRUE(logAtAsk.ends_with(gone + ": No such file or folder\n")) << logAtAsk;
+        EXPECT_TRUE(logAtAsk.ends_with(gone + ": No such file or directory\n")) << logAtAsk;
         EXPECT_EQ(ReadBytes(dir / "out/sub/d.TGA"), TopDownTgaFixed());
         EXPECT_EQ(LogText(), Done("a.tga") + kBroken + Done("c.tga") + "sub/d.TGA->" +
                                  Out().toStdString() + "/sub/d.TGA...Done\n" +
@@ -385,6 +385,12 @@ TEST_F(MainDialogTest, FailuresAloneAreShownRetriedAndSaved) {
     EXPECT_EQ(record.startIns.back(), dir.Q("out/tessary-log.txt"));
     const Bytes saved = ReadBytes(dir / "failures.txt").value_or(Bytes());
     EXPECT_EQ(std::string(saved.begin(), saved.end()), LogText());
+    {  // A log that cannot be written says so.
+        Answer({dir.Q("none/log.txt")}, QString());
+        ModalAnswer<QMessageBox> failed([](QMessageBox& box) { box.accept(); });
+        Button("saveLog")->click();
+        EXPECT_TRUE(failed.Answered());
+    }
     dialog.findChild<QCheckBox*>("failuresOnly")->setChecked(false);
     EXPECT_EQ(LogText(), Done("a.tga") + kBroken + Done("c.tga") + "2 converted, 1 failed\n");
 
