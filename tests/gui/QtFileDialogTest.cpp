@@ -54,6 +54,20 @@ TEST(QtFileDialogTest, PicksTypedFilesWithTheDefaultSuffixAndAFolder) {
     EXPECT_EQ(title, "Select destination folder");
 }
 
+TEST(QtFileDialogTest, SaveOffersTheSuggestedNameAndItsSuffix) {
+    GuiTempDir dir;
+    QWidget owner;
+    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true});
+    ModalAnswer<QFileDialog> savePicker([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.directory().absolutePath(), dir.Q());
+        EXPECT_EQ(dialog.selectedFiles(), QStringList({dir.Q("tessary-log.txt")}));
+        TypeAndAccept(dialog, QStringLiteral("failures"));
+    });
+    EXPECT_EQ(picker.PickSaveFile(QStringLiteral("Save Log"), QStringLiteral("Text (*.txt)"),
+                                  dir.Q("tessary-log.txt")),
+              dir.Q("failures.txt"));
+}
+
 TEST(QtFileDialogTest, CancellingAnswersNothing) {
     QWidget owner;
     QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true});
