@@ -88,9 +88,14 @@ class MainDialog : public QDialog {
     void ApplyTemplate();
     void LayOut();
     void OnButton();
+    // Says what was left out and what is missing, then asks for the
+    // destination (unless set) and starts.
     void Take(const SortedInputs& sorted);
+    // The field's folder, or the picker's when the field is empty (the pick
+    // then fills it); empty when cancelled or not a full path.
     QString DestinationForBatch();
     void ChooseDestination();
+    // Asks about files it would replace, then starts; `note` heads the log.
     void Start(Batch::BatchPlan plan, const QString& destination, const QString& note);
     void SaveLog();
     void AppendToLog(const QString& text, bool failure);
