@@ -470,7 +470,7 @@ TEST_F(CliTest, PreserveTimestampsKeepsTheSourcesTimesAlsoInPlace) {
         ASSERT_EQ(::utimensat(AT_FDCWD, (temp / "a.tga").c_str(), old, 0), 0);
         ASSERT_EQ(Cli({"-p", "-o", folder, "a.tga"}).status, 0);
         struct stat info {};
-        ASSERT_EQ(::stat((temp / folder / "a.tga").c_str(), &info), 0);
+        ASSERT_EQ(::stat((temp / (folder + "/a.tga")).c_str(), &info), 0);
         EXPECT_EQ(info.st_atim.tv_sec, old[0].tv_sec) << folder;
         EXPECT_EQ(info.st_mtim.tv_sec, old[1].tv_sec) << folder;
         EXPECT_EQ(info.st_mtim.tv_nsec, old[1].tv_nsec) << folder;
@@ -617,7 +617,7 @@ TEST_F(CliTest, GnuParallelRecipeShowsAMissingShareAndAClash) {
         "if (c + f + s != sent) print sent - c - f - s \" names not accounted for: a share did "
         "not run\" }' \"$work/log\"; "
         "cat \"$work\"/failed-* > \"$work/failed\"; tessary-cli --check -r \"$dst\" | tail -n 1";
-    ASSERT_NE(std::system(("{ " + script + "; } > report").c_str()), -1);
+    ASSERT_NE(std::system(("{ " + script + "; } > '" + temp / "report" + "'").c_str()), -1);
     EXPECT_EQ(AsText(ReadFileBytes(temp / "report")),
               "18 converted, 1 failed, 1 clashed in 4 shares\n"
               "5 names not accounted for: a share did not run\n"
