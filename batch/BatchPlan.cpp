@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "batch/JoinPath.h"
+#include "files/FileSystem.h"
 
 namespace Batch {
 
@@ -65,7 +66,9 @@ struct FolderWalk {
         std::sort(subfolders.begin(), subfolders.end());
         for (const std::string& name : names) {
             const std::string shown = JoinPath(relative, name);
-            plan.jobs.push_back({JoinPath(folder, name), shown, JoinPath(outputFolder, shown)});
+            plan.jobs.push_back(
+                {JoinPath(folder, name), shown, JoinPath(outputFolder, shown),
+                 Files::FollowsLink(folder, name) ? nullptr : Files::kUntrustedLinkText});
         }
         for (const std::string& sub : subfolders) {
             Visit(JoinPath(folder, sub), JoinPath(relative, sub), false);

@@ -132,9 +132,8 @@ void Rewind(GFXStream::MappedFileInputStream& stream) {
 CheckResult Check(const char* path) {
     CheckResult result;
     GFXStream::MappedFileInputStream file;
-    ClearSystemError();
     if (!file.Open(path)) {
-        const std::string reason = WhyNotOpened(path, LastSystemError(), true);
+        const std::string& reason = file.WhyNot();
         result.error = kUnableToOpenText;
         if (!reason.empty()) {
             result.error += " (" + reason + ")";

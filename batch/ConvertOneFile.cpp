@@ -65,7 +65,14 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
         }
     }
     ClearSystemError();
-    if (!output.OpenReplacement(job.destination.c_str())) {
+    // Under --no-clobber a file that takes the name meanwhile is left alone.
+    const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
+    if (!output.OpenReplacement(job.destination.c_str(), ifTaken)) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s" TESSARY_LOG_EOL, kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
+            return;
+        }
         const int error = LastSystemError();
         const std::string why = output.FailureText() != nullptr
                                     ? output.FailureText()
@@ -102,11 +109,13 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
         return;
     }
 
-    ClearSystemError();
+    if (job.refused != nullptr) {
+        AppendLog(log, ": %s (%s)" TESSARY_LOG_EOL, kUnableToOpenText, job.refused);
+        return;
+    }
     if (!input.Open(job.source.c_str())) {
-        const int error = LastSystemError();
         AppendLog(log, ": %s%s" TESSARY_LOG_EOL, kUnableToOpenText,
-                  InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
+                  InParentheses(input.WhyNot()).c_str());
         return;
     }
 
@@ -140,6 +149,11 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
             Write(job, *rows, alphaBits, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s" TESSARY_LOG_EOL, kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
+            return;
+        }
         const int error = writing ? LastSystemError() : 0;
         AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL, MessageOf(caught),
                   InParentheses(SystemErrorText(error)).c_str());

@@ -24,14 +24,16 @@ bool FileOutputStream::Open(const char* fileName, bool truncate) {
     return IsOpen();
 }
 
-bool FileOutputStream::OpenReplacement(const char* targetName) {
+bool FileOutputStream::OpenReplacement(const char* targetName, Files::IfNameTaken ifTaken) {
     if (IsOpen()) {
         return false;
     }
     Files::Replacement created;
     failure = nullptr;
-    if (!Files::CreateReplacement(targetName, created)) {
+    nameTaken = false;
+    if (!Files::CreateReplacement(targetName, created, ifTaken)) {
         failure = created.failure;
+        nameTaken = created.nameTaken;
         return false;
     }
     replacement = std::move(created);
@@ -243,6 +245,7 @@ Files::FinishedReplacement FileOutputStream::Finish() {
     ReleaseRing();
     fileHandle = Files::kInvalidFileHandle;  // from here on the replacement's alone
     if (!Files::FinishReplacement(replacement)) {
+        nameTaken = replacement.nameTaken;
         throw Exception(replacement.failure != nullptr ? replacement.failure : kUnableToWriteText);
     }
     Files::FinishedReplacement finished(std::move(replacement));

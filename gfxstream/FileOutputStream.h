@@ -38,10 +38,14 @@ class FileOutputStream : public OutputStream {
     ~FileOutputStream() override;
 
     bool Open(const char* fileName, bool truncate);
-    bool OpenReplacement(const char* targetName);
+    bool OpenReplacement(const char* targetName,
+                         Files::IfNameTaken ifTaken = Files::IfNameTaken::Replace);
     // Why the last OpenReplacement failed, when the system's texts would not
     // say (a link that is not followed); null otherwise.
     const char* FailureText() const { return failure; }
+    // The last OpenReplacement, Commit or Finish failed only because a file
+    // held the name, or took it meanwhile, and was to be kept.
+    bool NameTaken() const { return nameTaken; }
     // Flushes, forces the content to disk, closes and moves the temporary
     // file into place. Raises "Unable to write to file" (or the text of a
     // failed move) when any step fails; the target then keeps its content.
@@ -92,6 +96,7 @@ class FileOutputStream : public OutputStream {
     Files::Replacement replacement;
     bool replacing = false;
     const char* failure = nullptr;
+    bool nameTaken = false;
 };
 
 }  // namespace GFXStream
