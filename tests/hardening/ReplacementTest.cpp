@@ -3,8 +3,12 @@
 // inputs that are no regular files, sources cut short under many readers,
 // names of the longest length, two names for one file, and runs killed in
 // the middle of a batch, with and without anonymous temporary files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -317,6 +321,214 @@ TEST(Replacement, FailedMoveIntoPlaceSaysSo) {
     }
     EXPECT_EQ(message, Files::kUnableToRenameText);
     EXPECT_EQ(Listing(scratch.Path()), std::vector<std::string>{"moved.tga"});
+}
+
+}  // namespace
+
+// Families of the file layer's rules, each table-driven: where a new name is
+// taken meanwhile, which leftovers are swept, which links are followed and
+// what metadata a replaced file may not widen.
+namespace {
+
+std::string Attempt(GFXStream::FileOutputStream& out, const char* write) {
+    try {
+        out.Write(write, static_cast<std::uint32_t>(std::strlen(write)));
+        out.Commit();
+    } catch (const GFXStream::Exception& caught) {
+        return caught.message;
+    }
+    return "";
+}
+
+TEST(FileLayer, NameTakenMeanwhileIsReplacedAsExistingOrKept) {
+    struct Row {
+        const char* what;
+        IfNameTaken ifTaken;
+        bool takenBefore;  // else while the new file is written
+    };
+    const Row rows[] = {{"appears, replaced", IfNameTaken::Replace, false},
+                        {"appears, kept", IfNameTaken::Keep, false},
+                        {"there before, kept", IfNameTaken::Keep, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScratchDir scratch;
+        const std::string target = scratch / "x.tga";
+        const auto takeName = [&] {
+            WriteBytes(target, {7});
+            ::chmod(target.c_str(), 0640);
+        };
+        if (row.takenBefore) {
+            takeName();
+        }
+        GFXStream::FileOutputStream out;
+        if (out.OpenReplacement(target.c_str(), row.ifTaken)) {
+            out.Write("n", 1);
+            takeName();
+            Attempt(out, "ew");
+        }
+        const bool kept = row.ifTaken == IfNameTaken::Keep;
+        EXPECT_EQ(out.NameTaken(), kept);
+        EXPECT_EQ(ReadBytes(target), (kept ? Bytes{7} : Bytes{'n', 'e', 'w'}));
+        EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));  // kept as an existing file's
+        EXPECT_EQ(Listing(scratch.Path()), std::vector<std::string>{"x.tga"});
+    }
+}
+
+TEST(FileLayer, SweepRemovesOnlyWhatDeadRunsOfThisUserLeft) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "files of another owner need root";
+    }
+    struct Row {
+        std::string name;
+        uid_t owner;
+        bool secondLink, locked, removed;
+    };
+    const std::string digits = ".tessary-0123456789abcdef.tmp";
+    const std::vector<Row> rows = {{".a.tga" + digits, 0, false, false, true},
+                                   {".tessary-notes.tmp", 0, false, false, false},
+                                   {".report.tessary-draft.tmp", 0, false, false, false},
+                                   {".b.tga.tessary-123-4.tmp", 0, false, false, false},
+                                   {".c.tga" + digits, kOther, false, false, false},
+                                   {".d.tga" + digits, 0, true, false, false},
+                                   {".e.tga" + digits, 0, false, true, false}};
+    ScratchDir scratch;
+    std::vector<int> held;
+    for (const Row& row : rows) {
+        WriteBytes(scratch / row.name, {1});
+        ASSERT_EQ(::chown((scratch / row.name).c_str(), row.owner, 0), 0);
+        if (row.secondLink) {
+            fs::create_hard_link(scratch / row.name, scratch / "second-name");
+        }
+        if (row.locked) {
+            held.push_back(::open((scratch / row.name).c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
+        }
+    }
+    WriteBytes(scratch / "t.tga", SmallTga(1));
+    const ProcessResult result = RunCli({"-o", scratch.Path(), scratch / "t.tga"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    for (const Row& row : rows) {
+        EXPECT_EQ(FileExists(scratch / row.name), !row.removed) << row.name;
+    }
+    for (const int fd : held) {
+        ::close(fd);
+    }
+}
+
+TEST(FileLayer, LinkIsFollowedOnlyWhereNoOtherUserMayHavePlacedIt) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "links and folders of another owner need root";
+    }
+    struct Row {
+        const char* what;
+        mode_t mode;
+        uid_t folderOwner, linkOwner;
+        const char* acl;          // setfacl entry for the folder, or null
+        const char* destination;  // below the folder; "x.tga" is the link
+        const char* failure;      // null: followed
+    };
+    const Row rows[] = {
+        {"sticky, writable by all", 01777, 0, kOther, nullptr, "x.tga", kUntrustedLinkText},
+        {"group-writable, setgid", 02775, 0, kOther, nullptr, "x.tga", kUntrustedLinkText},
+        {"owned by another user", 0755, kOther, kOther, nullptr, "x.tga", kUntrustedLinkText},
+        {"writable by ACL", 0755, 0, kOther, "u:12345:rwx", "x.tga", kUntrustedLinkText},
+        {"link to a folder on the way", 0777, 0, kOther, nullptr, "x.tga/v.tga",
+         kUntrustedLinkText},
+        {"private folder", 0755, 0, kOther, nullptr, "x.tga", nullptr},
+        {"root's link in a shared folder", 01777, 0, 0, nullptr, "x.tga", nullptr},
+        {"link to no file", 0755, 0, 0, nullptr, "x.tga", kDanglingLinkText}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScratchDir scratch;
+        const std::string folder = scratch / "f";
+        const std::string victim = scratch / "private/v.tga";
+        fs::create_directories(scratch / "private");
+        WriteBytes(victim, {1, 2, 3});
+        fs::create_directories(folder);
+        ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, 0), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), row.mode), 0);
+        if (row.acl != nullptr &&
+            std::system(("setfacl -m " + std::string(row.acl) + " " + folder).c_str()) != 0) {
+            GTEST_SKIP() << "setfacl (Debian acl) missing or unsupported here";
+        }
+        const bool toFolder = std::strchr(row.destination, '/') != nullptr;
+        const bool dangling = row.failure == kDanglingLinkText;
+        fs::create_symlink(dangling   ? scratch / "none"
+                           : toFolder ? scratch / "private"
+                                      : victim,
+                           folder + "/x.tga");
+        ASSERT_EQ(::lchown((folder + "/x.tga").c_str(), row.linkOwner, 0), 0);
+        GFXStream::FileOutputStream out;
+        const bool opened = out.OpenReplacement((folder + "/" + row.destination).c_str());
+        EXPECT_STREQ(out.FailureText(), row.failure);
+        EXPECT_EQ(Attempt(out, "new"), opened ? "" : GFXStream::kUnableToWriteText);
+        EXPECT_EQ(ReadBytes(victim), (opened ? Bytes{'n', 'e', 'w'} : Bytes{1, 2, 3}));
+        EXPECT_FALSE(FileExists(scratch / "none"));
+    }
+    // A tree read with -r: another user's link in a shared folder is not read.
+    ScratchDir scratch;
+    fs::create_directories(scratch / "in");
+    ASSERT_EQ(::chmod((scratch / "in").c_str(), 0777), 0);
+    WriteBytes(scratch / "private.tga", SmallTga(1));
+    fs::create_symlink(scratch / "private.tga", scratch / "in/l.tga");
+    ASSERT_EQ(::lchown((scratch / "in/l.tga").c_str(), kOther, 0), 0);
+    const ProcessResult result = RunCli({"-r", "-o", scratch / "out", scratch / "in"});
+    EXPECT_EQ(LineOf(result, "l.tga"),
+              std::string("l.tga: Unable to open file (") + kUntrustedLinkText + ")");
+    EXPECT_FALSE(FileExists(scratch / "out/l.tga"));
+}
+
+long FlagsOf(const std::string& path) {
+    long flags = 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+    ::close(fd);
+    return flags;
+}
+
+TEST(FileLayer, ReplacedFileNeverGivesAccessTheOldOneDidNot) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "acting as other users needs root";
+    }
+    struct Row {
+        const char* what;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        long flags;
+        bool asVictim;
+        mode_t newMode;
+        const char* line;
+    };
+    const Row rows[] = {{"group not kept", kVictim, kTeamGroup, 0640, 0, true, 0600,
+                         "Done (not kept: group, group permissions)"},
+                        {"group not kept, set-group-ID", kVictim, kTeamGroup, 02770, 0, true, 0700,
+                         "Done (not kept: group, group permissions, set-group-ID bit)"},
+                        {"owner not kept", kOther, kVictim, 06777, 0, true, 0777,
+                         "Done (not kept: owner, set-user-ID bit, set-group-ID bit)"},
+                        {"no-dump flag", 0, 0, 0644, FS_NODUMP_FL, false, 0644, "Done"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScratchDir scratch;
+        const std::string folder = scratch / "f";
+        const std::string file = folder + "/x.tga";
+        fs::create_directories(folder);
+        ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+        WriteBytes(file, SmallTga(6));
+        ASSERT_EQ(::chown(file.c_str(), row.owner, row.group), 0);
+        ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+        if (row.flags != 0 && std::system(("chattr +d " + file + " 2>/dev/null").c_str()) != 0) {
+            GTEST_SKIP() << "this file system keeps no such flag";
+        }
+        ProcessOptions options;
+        options.user = row.asVictim ? std::optional<uid_t>(kVictim) : std::nullopt;
+        const ProcessResult result = RunCli({"-o", folder, file}, options);
+        EXPECT_EQ(LineOf(result, "x.tga"), file + "->" + file + "..." + row.line);
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, row.newMode);
+        EXPECT_EQ(FlagsOf(file) & row.flags, row.flags);
+    }
 }
 
 }  // namespace
