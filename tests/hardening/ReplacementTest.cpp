@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -143,9 +144,15 @@ TEST(Replacement, InputsThatAreNoRegularFilesFailAtOnce) {
     const std::string fifo = scratch / "fifo.tga";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     WriteBytes(scratch / "a.tga", SmallTga(1));
+    // A file another program holds a lease on is not waited for either.
+    const std::string leased = scratch / "leased.tga";
+    WriteBytes(leased, SmallTga(2));
+    std::signal(SIGIO, SIG_IGN);  // the lease holder's notice of the open
+    const int lease = ::open(leased.c_str(), O_RDWR | O_CLOEXEC);
+    const bool leaseHeld = ::fcntl(lease, F_SETLEASE, F_WRLCK) == 0;
     const std::string log = scratch.Path() + ".log";
-    const pid_t pid =
-        StartCli({"-j", "2", "-o", scratch / "out", fifo, scratch / "a.tga", "/dev/null"}, log);
+    const pid_t pid = StartCli(
+        {"-j", "2", "-o", scratch / "out", fifo, scratch / "a.tga", "/dev/null", leased}, log);
     // Once opening a FIFO waited for a writer that never came, for ever.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (::waitpid(pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
@@ -157,6 +164,11 @@ TEST(Replacement, InputsThatAreNoRegularFilesFailAtOnce) {
     EXPECT_EQ(LineOf(result, "fifo.tga"), fifo + ": Unable to open file (Not a regular file)");
     EXPECT_EQ(LineOf(result, "/dev/null"), "/dev/null: Unable to open file (Not a regular file)");
     EXPECT_NE(LineOf(result, "a.tga").find("Done"), std::string::npos) << result.output;
+    if (leaseHeld) {
+        EXPECT_EQ(LineOf(result, "leased.tga"),
+                  leased + ": Unable to open file (" + kHeldElsewhereText + ")");
+    }
+    ::close(lease);
 }
 
 // More sources open at once than a fixed table of guarded views would
