@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "files/FileSystem.h"
-#include "gfxstream/MappedFileInputStream.h"
+#include "gfxstream/Exception.h"
 
 namespace Files {
 

@@ -1,12 +1,28 @@
 #include "gfxstream/FileOutputStream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "gfxstream/Exception.h"
 
 namespace GFXStream {
+
+namespace {
+
+// A write that fails because its source bytes could not be read (EFAULT)
+// wrote straight from a mapped file that was cut short meanwhile: the fault
+// is the file's change, not the destination's.
+[[noreturn]] void ThrowWriteFailure() {
+    if (errno == EFAULT) {
+        errno = 0;
+        throw Exception(kFileChangedText);
+    }
+    throw Exception(kUnableToWriteText);
+}
+
+}  // namespace
 
 FileOutputStream::~FileOutputStream() {
     try {
@@ -63,7 +79,7 @@ void FileOutputStream::StoreDirect(const std::uint8_t* data, std::size_t n) {
     while (n > 0) {
         const std::int64_t written = IsOpen() ? SystemWrite(data, n) : -1;
         if (written <= 0) {
-            throw Exception(kUnableToWriteText);
+            ThrowWriteFailure();
         }
         data += written;
         n -= static_cast<std::size_t>(written);
@@ -196,7 +212,7 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
         const std::int64_t written =
             IsOpen() ? SystemWriteGathered(pending + first, count - first) : -1;
         if (written <= 0) {
-            throw Exception(kUnableToWriteText);
+            ThrowWriteFailure();
         }
         // Step past what reached the file: whole blocks, then part of one.
         auto left = static_cast<std::size_t>(written);

@@ -22,12 +22,11 @@
 
 #include "files/FileHandle.h"
 #include "gfxstream/ByteRangeInputStream.h"
+#include "gfxstream/Exception.h"
 
 namespace GFXStream {
 
 struct MappedViewGuard;
-
-inline constexpr const char* kFileChangedText = "File changed while it was read";
 
 class MappedFileInputStream : public ByteRangeInputStream {
   public:

@@ -26,6 +26,8 @@
 
 #include "HardeningSupport.h"
 #include "batch/ConvertOneFile.h"
+#include "codec/TGAFileRows.h"
+#include "codec/WriteTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
@@ -195,6 +197,31 @@ TEST(Replacement, EverySourceCutShortFailsOnItsOwn) {
         }
         EXPECT_EQ(message, GFXStream::kFileChangedText);
     }
+}
+
+// Rows written straight from the mapping reach the kernel unread by the
+// process: a source cut short must still read as changed, not as a fault
+// of the destination.
+TEST(Replacement, TopDownSourceCutShortWhileWrittenSaysItChanged) {
+    ScratchDir scratch;
+    TgaSpec spec;
+    spec.width = spec.height = 1024;
+    spec.depth = 32;
+    spec.descriptor = 0x20;
+    WriteBytes(scratch / "top-down.tga", MakeTga(spec));
+    GFXStream::MappedFileInputStream in;
+    ASSERT_TRUE(in.Open((scratch / "top-down.tga").c_str()));
+    Codec::TGAFileRows rows(in);
+    fs::resize_file(scratch / "top-down.tga", 1 << 20);
+    GFXStream::FileOutputStream out;
+    ASSERT_TRUE(out.OpenReplacement((scratch / "out.tga").c_str()));
+    std::string message;
+    try {
+        Codec::WriteTGA(out, rows, false);
+    } catch (const GFXStream::Exception& caught) {
+        message = caught.message;
+    }
+    EXPECT_EQ(message, GFXStream::kFileChangedText);
 }
 
 TEST(Replacement, TwoNamesForOneDestinationClash) {
