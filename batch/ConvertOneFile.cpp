@@ -13,6 +13,7 @@
 #include "codec/TGAFileRows.h"
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
+#include "files/FileSystem.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
 
@@ -56,11 +57,9 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
     std::string& log = result.log;
     const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
     if (options.createFolders && !folder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (error) {
-            AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
-                      InParentheses(error.message()).c_str());
+        const std::string why = CreateFolders(folder.string());
+        if (!why.empty()) {
+            AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText, InParentheses(why).c_str());
             return;
         }
     }

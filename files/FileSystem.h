@@ -120,6 +120,11 @@ void DiscardReplacement(Replacement& replacement) noexcept;
 
 void RemoveFile(const std::string& path);
 
+// Creates the folder `path` and the folders missing on the way, following
+// links under the link rule (no folder is made through a link it refuses).
+// Answers "" when the folder is there, else why not.
+std::string CreateFolders(const std::string& path);
+
 // The link rule for a name found in `folder`: true when it is no link, or a
 // link that may be followed (see Replacement). A name that cannot be looked
 // at counts as followed; opening it then says why.

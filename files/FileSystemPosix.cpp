@@ -155,9 +155,10 @@ bool ReadLink(int folder, const std::string& name, std::string& link) {
 }
 
 // Opens `path` one name at a time, each link on the way judged by the link
-// rule and its content walked the same way. Answers a descriptor that may
+// rule and its content walked the same way; with `create`, a missing folder
+// is made on the way. Answers a descriptor that may
 // only find names (O_PATH), or -1 with errno set.
-int WalkToFolder(const std::string& path, const char*& failure) {
+int WalkToFolder(const std::string& path, const char*& failure, bool create = false) {
     std::deque<std::string> parts = PartsOf(path);
     int folder =
         ::open(!path.empty() && path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -186,8 +187,12 @@ int WalkToFolder(const std::string& path, const char*& failure) {
             CloseQuietly(folder);
             return -1;
         }
-        const int next =
-            ::openat(folder, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        constexpr int kFind = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int next = ::openat(folder, part.c_str(), kFind);
+        if (next < 0 && errno == ENOENT && create &&
+            (::mkdirat(folder, part.c_str(), 0777) == 0 || errno == EEXIST)) {
+            next = ::openat(folder, part.c_str(), kFind);
+        }
         CloseQuietly(folder);
         folder = next;
     }
@@ -871,6 +876,19 @@ void RemoveFile(const std::string& path) {
     if (!path.empty()) {
         ::unlink(path.c_str());
     }
+}
+
+std::string CreateFolders(const std::string& path) {
+    const char* failure = nullptr;
+    int folder = OpenFolder(path, failure);
+    if (folder < 0 && failure == nullptr) {
+        folder = WalkToFolder(path.empty() ? "." : path, failure, true);
+    }
+    if (folder < 0) {
+        return failure != nullptr ? failure : std::generic_category().message(errno);
+    }
+    ::close(folder);
+    return {};
 }
 
 bool FollowsLink(const std::string& folder, const std::string& name) {

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "files/FileSystem.h"
 
@@ -203,6 +205,12 @@ void RemoveFile(const std::string& path) {
     if (!path.empty()) {
         ::DeleteFileA(path.c_str());
     }
+}
+
+std::string CreateFolders(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return error ? error.message() : std::string();
 }
 
 // Links on Windows keep being followed as before; judging them by their
