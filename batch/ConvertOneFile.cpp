@@ -55,18 +55,10 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
            const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
            GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
     std::string& log = result.log;
-    const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
-    if (options.createFolders && !folder.empty()) {
-        const std::string why = CreateFolders(folder.string());
-        if (!why.empty()) {
-            AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText, InParentheses(why).c_str());
-            return;
-        }
-    }
     ClearSystemError();
     // Under --no-clobber a file that takes the name meanwhile is left alone.
     const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
-    if (!output.OpenReplacement(job.destination.c_str(), ifTaken)) {
+    if (!output.OpenReplacement(job.destination.c_str(), ifTaken, options.createFolders)) {
         if (output.NameTaken()) {
             AppendLog(log, "%s" TESSARY_LOG_EOL, kSkippedExistingText);
             result.outcome = FileOutcome::Skipped;

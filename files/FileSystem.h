@@ -85,6 +85,9 @@ struct Replacement {
     std::string notKept;
     // Why the last step failed, when the system's texts would not say.
     const char* failure = nullptr;
+    // Why creating it failed, in words no error number carries (a folder on
+    // the way that could not be made, on Windows); used when not empty.
+    std::string whyNot;
     IfNameTaken ifTaken = IfNameTaken::Replace;
     // A file held the name, or took it before the new one was put in place,
     // and `ifTaken` said to keep it: the replacement failed for that alone.
@@ -98,8 +101,10 @@ struct Replacement {
 #endif
 };
 
+// With `createFolders`, the folders missing on the way to the target are
+// made, under the link rule like the rest of the way.
 bool CreateReplacement(const char* target, Replacement& replacement,
-                       IfNameTaken ifTaken = IfNameTaken::Replace);
+                       IfNameTaken ifTaken = IfNameTaken::Replace, bool createFolders = false);
 
 // The file is complete: gives it what the old file had, then, unless it
 // waits for a group, moves it into place (first forcing it to disk when it
@@ -119,11 +124,6 @@ void SyncFolders(const std::vector<Replacement*>& replacements);
 void DiscardReplacement(Replacement& replacement) noexcept;
 
 void RemoveFile(const std::string& path);
-
-// Creates the folder `path` and the folders missing on the way, following
-// links under the link rule (no folder is made through a link it refuses).
-// Answers "" when the folder is there, else why not.
-std::string CreateFolders(const std::string& path);
 
 // The link rule for a name found in `folder`: true when it is no link, or a
 // link that may be followed (see Replacement). A name that cannot be looked

@@ -19,8 +19,8 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -199,9 +199,11 @@ int WalkToFolder(const std::string& path, const char*& failure, bool create = fa
     return folder;
 }
 
-// Opens the folder `path` under the link rule. A path with no link on the
-// way (the usual case) takes one call; otherwise it is walked name by name.
-int OpenFolder(const std::string& path, const char*& failure) {
+// Opens the folder `path` under the link rule, with `create` making the
+// folders missing on the way. A path with no link on the way to a folder
+// that exists (the usual case) takes one call; otherwise it is walked name
+// by name.
+int OpenFolder(const std::string& path, const char*& failure, bool create = false) {
     const std::string folderPath = path.empty() ? "." : path;
 #ifdef SYS_openat2
     open_how how{};
@@ -209,11 +211,11 @@ int OpenFolder(const std::string& path, const char*& failure) {
     how.resolve = RESOLVE_NO_SYMLINKS;
     const long fast = ::syscall(SYS_openat2, AT_FDCWD, folderPath.c_str(), &how, sizeof how);
     if (fast >= 0 || (errno != ELOOP && errno != ENOSYS && errno != EACCES && errno != EINVAL &&
-                      errno != E2BIG && errno != EPERM)) {
+                      errno != E2BIG && errno != EPERM && !(create && errno == ENOENT))) {
         return static_cast<int>(fast);
     }
 #endif
-    int walked = WalkToFolder(folderPath, failure);
+    int walked = WalkToFolder(folderPath, failure, create);
     if (walked < 0) {
         return -1;
     }
@@ -230,7 +232,8 @@ int OpenFolder(const std::string& path, const char*& failure) {
 // Finds the file `target` leads to: the folder (held open) and the name in
 // it, following links under the link rule. `found` tells whether something
 // stands there.
-bool ResolveTarget(const char* target, Replacement& replacement, struct stat& info, bool& found) {
+bool ResolveTarget(const char* target, bool createFolders, Replacement& replacement,
+                   struct stat& info, bool& found) {
     std::string path(target);
     bool throughLink = false;
     for (int hop = 0; hop <= kMaxLinks; ++hop) {
@@ -240,7 +243,9 @@ bool ResolveTarget(const char* target, Replacement& replacement, struct stat& in
             return false;
         }
         const std::string folderPath = FolderOf(path);
-        int folder = OpenFolder(folderPath, replacement.failure);
+        // Folders are made only on the way the caller named, never where a
+        // link leads.
+        int folder = OpenFolder(folderPath, replacement.failure, createFolders && !throughLink);
         if (folder < 0) {
             return false;
         }
@@ -281,20 +286,8 @@ bool LeftoverOfMine(const struct stat& info) {
 }
 
 // Removes the temporary files that dead runs of this user left in `folder`:
-// those no live process holds locked. Looked at once per folder and process.
+// those no live process holds locked.
 void RemoveStaleTemporaries(int folder) {
-    struct stat folderInfo {};
-    if (::fstat(folder, &folderInfo) != 0) {
-        return;
-    }
-    static std::mutex seenLock;
-    static std::set<std::pair<dev_t, ino_t>> seen;
-    {
-        std::lock_guard lock(seenLock);
-        if (!seen.insert({folderInfo.st_dev, folderInfo.st_ino}).second) {
-            return;
-        }
-    }
     const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* listing = listed >= 0 ? ::fdopendir(listed) : nullptr;
     if (listing == nullptr) {
@@ -325,6 +318,35 @@ void RemoveStaleTemporaries(int folder) {
         CloseQuietly(fd);
     }
     ::closedir(listing);
+}
+
+// What is learnt of a folder once per process, on the first replacement in
+// it, which also sweeps it.
+struct FolderFacts {
+    bool appendOnly = false;  // names can be added to it, never replaced
+};
+
+FolderFacts VisitFolder(int folder) {
+    struct stat info {};
+    if (::fstat(folder, &info) != 0) {
+        return {};
+    }
+    static std::mutex knownLock;
+    static std::map<std::pair<dev_t, ino_t>, FolderFacts> known;
+    FolderFacts facts;
+    {
+        std::lock_guard lock(knownLock);
+        const auto found = known.find({info.st_dev, info.st_ino});
+        if (found != known.end()) {
+            return found->second;
+        }
+        long flags = 0;
+        facts.appendOnly =
+            ::ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+        known.emplace(std::make_pair(info.st_dev, info.st_ino), facts);
+    }
+    RemoveStaleTemporaries(folder);
+    return facts;
 }
 
 bool ProcFdUsable() {
@@ -666,7 +688,8 @@ bool CloseFile(FileHandle file) {
     return ::close(file) == 0;
 }
 
-bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken) {
+bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
+                       bool createFolders) {
     replacement = {};
     replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {
@@ -675,7 +698,7 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
     }
     struct stat existing {};
     bool exists = false;
-    if (!ResolveTarget(target, replacement, existing, exists)) {
+    if (!ResolveTarget(target, createFolders, replacement, existing, exists)) {
         return false;
     }
     const char* name = replacement.name.c_str();
@@ -709,15 +732,13 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
         }
         // In an append-only folder a name can be added but never replaced:
         // refused before anything is written there that could not be removed.
-        long flags = 0;
-        if (::ioctl(replacement.folder, FS_IOC_GETFLAGS, &flags) == 0 &&
-            (flags & FS_APPEND_FL) != 0) {
+        if (VisitFolder(replacement.folder).appendOnly) {
             errno = EPERM;
             DiscardReplacement(replacement);
             return false;
         }
     }
-    RemoveStaleTemporaries(replacement.folder);
+    VisitFolder(replacement.folder);
     // Private while it is written; a new name takes the usual mode at once,
     // there being nothing older to protect.
     const mode_t mode = exists ? 0600 : 0666;
@@ -876,19 +897,6 @@ void RemoveFile(const std::string& path) {
     if (!path.empty()) {
         ::unlink(path.c_str());
     }
-}
-
-std::string CreateFolders(const std::string& path) {
-    const char* failure = nullptr;
-    int folder = OpenFolder(path, failure);
-    if (folder < 0 && failure == nullptr) {
-        folder = WalkToFolder(path.empty() ? "." : path, failure, true);
-    }
-    if (folder < 0) {
-        return failure != nullptr ? failure : std::generic_category().message(errno);
-    }
-    ::close(folder);
-    return {};
 }
 
 bool FollowsLink(const std::string& folder, const std::string& name) {

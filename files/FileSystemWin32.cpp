@@ -106,10 +106,18 @@ bool CloseFile(FileHandle file) {
     return ::CloseHandle(file) != 0;
 }
 
-bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken) {
+bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
+                       bool createFolders) {
     replacement = {};
     replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {
+        return false;
+    }
+    const std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    std::error_code error;
+    if (createFolders && !folder.empty() && !std::filesystem::create_directories(folder, error) &&
+        error) {
+        replacement.whyNot = error.message();
         return false;
     }
     std::string resolved(target);
@@ -205,12 +213,6 @@ void RemoveFile(const std::string& path) {
     if (!path.empty()) {
         ::DeleteFileA(path.c_str());
     }
-}
-
-std::string CreateFolders(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    return error ? error.message() : std::string();
 }
 
 // Links on Windows keep being followed as before; judging them by their

@@ -40,15 +40,16 @@ bool FileOutputStream::Open(const char* fileName, bool truncate) {
     return IsOpen();
 }
 
-bool FileOutputStream::OpenReplacement(const char* targetName, Files::IfNameTaken ifTaken) {
+bool FileOutputStream::OpenReplacement(const char* targetName, Files::IfNameTaken ifTaken,
+                                       bool createFolders) {
     if (IsOpen()) {
         return false;
     }
     Files::Replacement created;
-    failure = nullptr;
+    failure.clear();
     nameTaken = false;
-    if (!Files::CreateReplacement(targetName, created, ifTaken)) {
-        failure = created.failure;
+    if (!Files::CreateReplacement(targetName, created, ifTaken, createFolders)) {
+        failure = created.failure != nullptr ? created.failure : created.whyNot;
         nameTaken = created.nameTaken;
         return false;
     }
