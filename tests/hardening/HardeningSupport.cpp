@@ -230,30 +230,14 @@ std::string CliPath() {
 
 namespace {
 
-// Another user may not be able to reach the build (a checkout under a 0700
-// folder such as /root): runs as another user take copies of the program
-// and the preloaded library from a folder every user may enter, made once.
+// Another user may not reach the build (a checkout under a 0700 folder such
+// as /root): runs as another user take copies from a folder all may enter.
 std::string Reachable(const std::string& path) {
-    static const fs::path folder = [] {
-        std::string pattern = (fs::temp_directory_path() / "tessary-programs-XXXXXX").string();
-        const char* made = ::mkdtemp(pattern.data());
-        if (made == nullptr || ::chmod(made, 0755) != 0) {
-            throw std::runtime_error("cannot make a folder for the programs' copies");
-        }
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(folder, ignored);
-        });
-        return fs::path(made);
-    }();
-    const fs::path copy = folder / fs::path(path).filename();
+    static const TempDir folder;
+    const fs::path copy = folder.path() / fs::path(path).filename();
     std::error_code error;
-    if (!path.empty() && !fs::exists(copy, error)) {
-        fs::copy_file(path, copy, error);
-        fs::permissions(copy,
-                        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                            fs::perms::others_read | fs::perms::others_exec,
-                        error);
+    if (!fs::exists(copy, error)) {
+        fs::copy_file(path, copy, error);  // with its mode
     }
     return copy.string();
 }
