@@ -15,6 +15,7 @@
 #include "codec/TGAFileRows.h"
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
+#include "files/FileSystem.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
 
@@ -52,17 +53,15 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const F
            const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
            GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
     std::string& log = result.log;
-    const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
-    if (options.createFolders && !folder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (error) {
-            AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(error.message()).c_str());
+    ClearSystemError();
+    // Under --no-clobber a file that takes the name meanwhile is left alone.
+    const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
+    if (!output.OpenReplacement(job.destination.c_str(), ifTaken, options.createFolders)) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s\n", kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
             return;
         }
-    }
-    ClearSystemError();
-    if (!output.OpenReplacement(job.destination.c_str())) {
         const int error = LastSystemError();
         const std::string why = output.FailureText() != nullptr
                                     ? output.FailureText()
@@ -103,13 +102,15 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
         return;
     }
 
+    if (job.refused != nullptr) {
+        AppendLog(log, ": %s (%s)\n", kUnableToOpenText, job.refused);
+        return;
+    }
     // Taken before the file is read, which may change its access time.
     const FileTimes times = options.preserveTimestamps ? TimesOf(job.source) : FileTimes{};
     ClearSystemError();
     if (!input.Open(job.source.c_str())) {
-        const int error = LastSystemError();
-        AppendLog(log, ": %s%s\n", kUnableToOpenText,
-                  InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
+        AppendLog(log, ": %s%s\n", kUnableToOpenText, InParentheses(input.WhyNot()).c_str());
         return;
     }
 
@@ -147,6 +148,11 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
             Write(job, *rows, alphaBits, times, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s\n", kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
+            return;
+        }
         const int error = writing ? LastSystemError() : 0;
         AppendLog(log, "Error: %s%s\n", caught.Text(),
                   InParentheses(SystemErrorText(error)).c_str());

@@ -266,6 +266,11 @@ void WriteTGA(OutputStream& stream, RowSource& source, bool rle, std::uint8_t al
     try {
         WriteBody(stream, source, rle, alphaBits);
     } catch (const Exception& caught) {
+        // A source cut short under the writer is the source's failure.
+        if (caught.message != nullptr &&
+            std::strcmp(caught.message, GFXStream::kFileChangedText) == 0) {
+            throw;
+        }
         GFXStream::RaiseWithPrefix("WriteTGA: ", caught);
     }
 }

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "files/FileHandle.h"
 #include "files/FileSystem.h"
@@ -38,10 +39,16 @@ class FileOutputStream : public OutputStream {
     ~FileOutputStream() override;
 
     bool Open(const char* fileName, bool truncate);
-    bool OpenReplacement(const char* targetName);
+    // With `createFolders`, the folders missing on the way are made.
+    bool OpenReplacement(const char* targetName,
+                         Files::IfNameTaken ifTaken = Files::IfNameTaken::Replace,
+                         bool createFolders = false);
     // Why the last OpenReplacement failed, when the system's texts would not
     // say (a link that is not followed); null otherwise.
-    const char* FailureText() const { return failure; }
+    const char* FailureText() const { return failure.empty() ? nullptr : failure.c_str(); }
+    // The last OpenReplacement, Commit or Finish failed only because a file
+    // held the name, or took it meanwhile, and was to be kept.
+    bool NameTaken() const { return nameTaken; }
     // Flushes, forces the content to disk, closes and moves the temporary
     // file into place. Raises "Unable to write to file" (or the text of a
     // failed move) when any step fails; the target then keeps its content.
@@ -91,7 +98,8 @@ class FileOutputStream : public OutputStream {
     std::uint32_t pendingCount = 0;
     Files::Replacement replacement;
     bool replacing = false;
-    const char* failure = nullptr;
+    std::string failure;
+    bool nameTaken = false;
 };
 
 }  // namespace GFXStream

@@ -1,13 +1,13 @@
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <new>
+#include <system_error>
 
+#include "files/FileSystem.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MappedViewGuard.h"
@@ -27,31 +27,19 @@ MappedFileInputStream::~MappedFileInputStream() {
 }
 
 bool MappedFileInputStream::Open(const char* fileName) {
-    if (IsOpen() || fileName == nullptr) {
+    if (IsOpen()) {
         return false;
     }
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
-    int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    struct stat named {};
-    if (fd < 0 && errno == EWOULDBLOCK && ::stat(fileName, &named) == 0 && S_ISREG(named.st_mode)) {
-        // A regular file another program holds a lease on: its open waits,
-        // for a bounded time, until that program lets go.
-        fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    }
-    if (fd < 0) {
+    Files::OpenedInput opened = Files::OpenInput(fileName);
+    whyNot = std::move(opened.whyNot);
+    if (opened.file == Files::kInvalidFileHandle) {
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
-    fileHandle = fd;
-    fileSize = static_cast<std::uint64_t>(info.st_size);
+    fileHandle = opened.file;
+    fileSize = opened.size;
     if (!MapWindow(0)) {
-        ::close(fd);
+        whyNot = std::generic_category().message(errno);
+        ::close(fileHandle);
         fileHandle = Files::kInvalidFileHandle;
         return false;
     }

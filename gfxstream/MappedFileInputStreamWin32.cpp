@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <new>
 
+#include "files/SystemReason.h"
 #include "gfxstream/MappedFileInputStream.h"
 
 namespace GFXStream {
@@ -28,6 +29,14 @@ bool MappedFileInputStream::Open(const char* fileName) {
     if (IsOpen() || fileName == nullptr) {
         return false;
     }
+    if (!OpenMapped(fileName)) {
+        whyNot = Files::WhyNotOpened(fileName, static_cast<int>(::GetLastError()), true);
+        return false;
+    }
+    return true;
+}
+
+bool MappedFileInputStream::OpenMapped(const char* fileName) {
     // Others may go on reading the file, but nobody may change it while its
     // bytes are mapped.
     const HANDLE file =
