@@ -23,7 +23,10 @@ void SkipExactly(GFXStream::ByteRangeInputStream& file, std::uint64_t n) {
 
 }  // namespace
 
-TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source) {
+TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
+                         GFXStream::ByteRangeInputStream* bulk,
+                         std::optional<std::uint64_t> bulkFrom)
+    : file(source), pixels(&source) {
     // The header, image ID and colour map are read by ReadTGA itself, from a
     // copy whose header declares no rows: the same checks, texts and palette,
     // and no pixel buffer.
@@ -56,6 +59,16 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
     desc.paletteSize = shape->paletteSize;
     desc.imageClass = shape->imageClass;
     rowBytes = RowBytesOf(desc);
+    if (bulk != nullptr) {
+        const bool asStored =
+            !header.IsRunLength() && !header.IsTopDown() && !header.IsRightToLeft();
+        const std::uint64_t dataBytes = header.IsRunLength()
+                                            ? file.RangeSize() - pixelStart
+                                            : std::uint64_t{header.height} * rowBytes;
+        if (dataBytes >= bulkFrom.value_or(asStored ? kCopyAsStoredFrom : kReorderFrom)) {
+            pixels = bulk;
+        }
+    }
     try {
         // Run-length data shorter than the fewest bytes the picture needs
         // runs out during the walk, with the text the reader's early check
@@ -79,7 +92,7 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
 }
 
 void TGAFileRows::CheckUncompressedData() const {
-    if (file.RangeSize() - pixelStart < std::uint64_t{header.height} * rowBytes) {
+    if (pixels->RangeSize() - pixelStart < std::uint64_t{header.height} * rowBytes) {
         throw Exception(GFXStream::kUnexpectedEndText);
     }
 }
@@ -90,24 +103,25 @@ void TGAFileRows::CheckUncompressedData() const {
 void TGAFileRows::IndexRunLengthRows() {
     const std::uint32_t width = header.width;
     const std::uint32_t bytesPerPixel = header.BytesPerPixel();
+    GFXStream::ByteRangeInputStream& data = *pixels;
     rowStarts.resize(header.height);
-    file.Seek(pixelStart);
+    data.Seek(pixelStart);
     PacketCarry carry;
     for (RowStart& row : rowStarts) {
-        row = {file.Offset(), carry};
+        row = {data.Offset(), carry};
         std::uint32_t left = width;
         while (left > 0) {
             if (carry.left == 0) {
-                const std::uint8_t packetHeader = file.ReadByte();
+                const std::uint8_t packetHeader = data.ReadByte();
                 carry.left = PacketPixelCount(packetHeader);
                 carry.run = IsRunPacket(packetHeader);
-                if (carry.run && file.Read(carry.pixel, bytesPerPixel) != bytesPerPixel) {
+                if (carry.run && data.Read(carry.pixel, bytesPerPixel) != bytesPerPixel) {
                     throw Exception(GFXStream::kUnexpectedEndText);
                 }
             }
             const std::uint32_t take = std::min(carry.left, left);
             if (!carry.run) {
-                SkipExactly(file, std::uint64_t{take} * bytesPerPixel);
+                SkipExactly(data, std::uint64_t{take} * bytesPerPixel);
             }
             carry.left -= take;
             left -= take;
@@ -141,7 +155,7 @@ std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& 
     }
     const std::uint32_t first = header.IsTopDown() ? stored + 1 - rows : stored;
     const std::uint8_t* bytes =
-        file.Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
+        pixels->Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
     if (!header.IsTopDown()) {
         blocks.block[0] = {bytes, rows * rowBytes};
         return rows;
@@ -153,16 +167,24 @@ std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& 
     return rows;
 }
 
+bool TGAFileRows::RowsAsStored(StoredRows& rows) {
+    if (header.IsRunLength() || header.IsTopDown() || header.IsRightToLeft()) {
+        return false;
+    }
+    rows = {pixels, pixelStart, std::uint64_t{header.height} * rowBytes};
+    return true;
+}
+
 // Decodes or mirrors one stored row into `row`.
 void TGAFileRows::MakeRow(std::uint32_t stored, std::uint8_t* row) {
     const std::uint32_t bytesPerPixel = header.BytesPerPixel();
     if (header.IsRunLength()) {
         const RowStart& start = rowStarts[stored];
         PacketCarry carry = start.carry;
-        file.Seek(start.offset);
-        ReadRunLengthRow(row, file, header.width, bytesPerPixel, carry);
+        pixels->Seek(start.offset);
+        ReadRunLengthRow(row, *pixels, header.width, bytesPerPixel, carry);
     } else {
-        std::memcpy(row, file.Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes),
+        std::memcpy(row, pixels->Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes),
                     rowBytes);
     }
     if (header.IsRightToLeft()) {

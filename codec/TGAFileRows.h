@@ -9,6 +9,13 @@
 // writer needs them: one pass over the packet headers records where each
 // stored row starts and what is left of a packet that crosses into it.
 //
+// A large picture's rows are read through a second stream over the same
+// file (`bulk`, a buffer filled by position) instead of the first one's
+// mapping, and bottom-up rows are named whole (RowsAsStored) for the output
+// to copy from file to file: on some hosts the page-table work a mapping
+// costs is dearer than the copy it saves. The header, image ID and colour
+// map are always read from the first stream.
+//
 // The result is exactly what ReadTGA and then WriteTGA give: the header,
 // image ID and colour map are read by ReadTGA itself, and every refusal of
 // the pixel data is made, with ReadTGA's texts, before any row is handed
@@ -18,6 +25,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "codec/Image.h"
@@ -30,16 +38,31 @@ namespace Codec {
 
 class TGAFileRows : public RowSource {
   public:
-    // `file` stands at the header and must outlive this object. Raises what
-    // ReadTGA would raise for the file ("ReadTGA: ..." texts).
-    explicit TGAFileRows(GFXStream::ByteRangeInputStream& file);
+    // `file` stands at the header and must outlive this object, as must
+    // `bulk`, the same bytes, when given. Raises what ReadTGA would raise for
+    // the file ("ReadTGA: ..." texts). `bulkFrom`: the pixel data's size from
+    // which the rows come from `bulk`; by default chosen by the layout
+    // (kCopyAsStoredFrom, kReorderFrom).
+    explicit TGAFileRows(GFXStream::ByteRangeInputStream& file,
+                         GFXStream::ByteRangeInputStream* bulk = nullptr,
+                         std::optional<std::uint64_t> bulkFrom = std::nullopt);
+
+    // Where a bulk read starts to pay (tessary_bench, BM_ConvertLayout):
+    // rows stored as they are written, copied whole inside the system, and
+    // rows reordered or decoded from a buffer.
+    static constexpr std::uint64_t kCopyAsStoredFrom = std::uint64_t{1} << 20;
+    static constexpr std::uint64_t kReorderFrom = std::uint64_t{4} << 20;
 
     const ImageDesc& Describe() const override { return desc; }
     PaletteColour PaletteEntry(std::uint32_t index) const override {
         return shape->GetPaletteEntry(index);
     }
     std::uint32_t Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) override;
-    void Finish() override { file.CheckUnchanged(); }
+    bool RowsAsStored(StoredRows& rows) override;
+    void Finish() override {
+        file.CheckUnchanged();
+        pixels->CheckUnchanged();
+    }
 
   private:
     // Where a stored run-length row begins, and what the packet before it
@@ -54,6 +77,7 @@ class TGAFileRows : public RowSource {
     void MakeRow(std::uint32_t stored, std::uint8_t* row);
 
     GFXStream::ByteRangeInputStream& file;
+    GFXStream::ByteRangeInputStream* pixels;  // where the rows are read: `file` or `bulk`
     TGAHeader header;
     std::unique_ptr<Image> shape;  // dimensions, class and palette; no rows
     ImageDesc desc;

@@ -38,6 +38,8 @@ class MappedFileInputStream : public ByteRangeInputStream {
     void Close();
     bool IsOpen() const { return fileHandle != Files::kInvalidFileHandle; }
     std::uint64_t Size() const { return fileSize; }
+    // The open file, for reading it by position (PositionalFileInputStream).
+    Files::FileHandle Handle() const { return fileHandle; }
 
   protected:
     void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
@@ -64,7 +66,7 @@ class MappedFileInputStream : public ByteRangeInputStream {
         return start - start % grain;
     }
 
-    bool MapWindow(std::uint64_t start);
+    bool MapWindow(std::uint64_t start, bool populate);
     void UnmapWindow();
 
     Files::FileHandle fileHandle = Files::kInvalidFileHandle;
