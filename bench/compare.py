@@ -491,7 +491,19 @@ class Tool:
         self.in_folder = in_folder  # run inside the input folder, on bare names
 
 
-def tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow):
+def tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow, before=None):
+    tools = tools_of(case, cli, cli_has_jobs, convert, mogrify, gm, pillow)
+    if before and cli:
+        # The same runs of an earlier build, interleaved with this one's.
+        for tool in list(tools):
+            if tool.name.startswith("tessary-cli"):
+                tools.append(Tool(tool.name + " (before)",
+                                  lambda i, o, command=tool.command: [before] + command(i, o)[1:],
+                                  tool.checked, tool.rle, tool.in_folder))
+    return tools
+
+
+def tools_of(case, cli, cli_has_jobs, convert, mogrify, gm, pillow):
     if case == "inplace":
         # i[0] holds the pristine files, o the folder refilled with them.
         tools = [Tool("cp -r + sync", lambda i, o: ["sh", "-c", 'cp -r "$0"/. "$1" && sync', i[0], o],
@@ -625,6 +637,7 @@ def main():
     ap.add_argument("--no-peers", action="store_true", help="time only cp and tessary-cli")
     ap.add_argument("--tmp", help="folder for the temporary folder (default: the system's)")
     ap.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    ap.add_argument("--cli-before", help="an earlier tessary-cli, timed beside --cli in the same runs")
     args = ap.parse_args()
 
     cli = args.cli or default_cli(repo)
@@ -682,7 +695,7 @@ def main():
                 inp = (src, files, [os.path.basename(f) for f in files])
             else:
                 inp = (src, [src], [os.path.basename(src)])
-            tools = tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow)
+            tools = tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow, args.cli_before)
             reps = args.batch_reps if (case in ("batch", "inplace") and args.batch_reps) else args.reps
             if case == "memcap":
                 reps = 1
