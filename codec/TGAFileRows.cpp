@@ -82,11 +82,10 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
         GFXStream::RaiseWithPrefix("ReadTGA: ", caught);
     }
     if ((header.IsRunLength() || header.IsRightToLeft()) && rowBytes != 0) {
-        // Rows made here go out a megabyte at a time, like rows taken
-        // straight from the file, rather than each through the output's ring.
+        // Rows made here go out a span at a time, like rows taken straight
+        // from the file, rather than each through the output's ring.
         bufferRows = static_cast<std::uint32_t>(std::max<std::size_t>(
-            1, std::min<std::size_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes,
-                                     header.height)));
+            1, std::min<std::size_t>(pixels->PreferredSpan() / rowBytes, header.height)));
         rowBuffer.resize(bufferRows * rowBytes);
     }
 }
@@ -147,8 +146,7 @@ std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& 
     // Uncompressed rows come straight from the file: bottom-up ones as one
     // block, top-down ones as one block each, in reverse order, from one
     // stretch of the file in view.
-    const auto inView =
-        static_cast<std::uint32_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes);
+    const auto inView = static_cast<std::uint32_t>(pixels->PreferredSpan() / rowBytes);
     std::uint32_t rows = std::max<std::uint32_t>(1, std::min(most, inView));
     if (header.IsTopDown()) {
         rows = std::min(rows, RowBlocks::kMost);

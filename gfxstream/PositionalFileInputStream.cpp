@@ -16,17 +16,18 @@ PositionalFileInputStream::PositionalFileInputStream(Files::FileHandle source, s
 
 void PositionalFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
     if (!buffer) {
-        buffer = std::make_unique<std::uint8_t[]>(kBufferSize);
+        buffer = std::make_unique<std::uint8_t[]>(kMaxSpan);
     }
-    // Forward, the buffer starts at the bytes wanted; backward, it ends a
-    // span after them, so the bytes before them come in with them.
+    // Forward, the bytes read start at the bytes wanted; backward, they end
+    // half a read (or the span) after them, so the bytes before them come in
+    // with them and a row read on from there is still in view.
+    const std::size_t most = std::max(kReadSize, n);
     std::uint64_t start = offset;
     if (backward) {
-        const std::uint64_t reach = offset + std::max(n, kMaxSpan);
-        start = reach > kBufferSize ? reach - kBufferSize : 0;
+        const std::uint64_t reach = offset + std::max(n, most / 2);
+        start = reach > most ? reach - most : 0;
     }
-    const auto length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, rangeSize - start));
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(most, rangeSize - start));
     std::size_t done = 0;
     while (done < length) {
         const std::int64_t read =

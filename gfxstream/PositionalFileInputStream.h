@@ -32,9 +32,12 @@ class PositionalFileInputStream : public ByteRangeInputStream {
 
     Files::FileHandle File() const { return file; }
 
-    // Bytes held at a time: a largest span and as much again, so that rows
-    // taken from the end of the file towards its start are each read once.
-    static constexpr std::size_t kBufferSize = 2 * kMaxSpan;
+    // Bytes read at a time: small enough that what is read is still in the
+    // processor's cache when it is written out again. Spans of half of it
+    // are each read once, forward or backward; a larger span (at most
+    // kMaxSpan) is read whole.
+    static constexpr std::size_t kReadSize = std::size_t{512} << 10;
+    std::size_t PreferredSpan() const override { return kReadSize / 2; }
 
   protected:
     void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
