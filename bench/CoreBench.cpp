@@ -317,7 +317,7 @@ BENCHMARK(BM_WriteTGA_RunLength)->Apply(PictureSizes);
 // crossovers; 8192: the 256 MiB picture as the batch converts it.
 void ConvertSizes(benchmark::internal::Benchmark* b) {
     for (const std::int64_t layout : {0, 1, 2}) {
-        for (const std::int64_t side : {128, 256, 512, 1024, 2048}) {
+        for (const std::int64_t side : {128, 181, 256, 512, 1024, 2048}) {
             for (const std::int64_t path : {0, 1}) {
                 b->Args({side, layout, 0, path});
             }

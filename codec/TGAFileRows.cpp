@@ -59,15 +59,10 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
     desc.paletteSize = shape->paletteSize;
     desc.imageClass = shape->imageClass;
     rowBytes = RowBytesOf(desc);
-    if (bulk != nullptr) {
-        const bool asStored =
-            !header.IsRunLength() && !header.IsTopDown() && !header.IsRightToLeft();
-        const std::uint64_t dataBytes = header.IsRunLength()
-                                            ? file.RangeSize() - pixelStart
-                                            : std::uint64_t{header.height} * rowBytes;
-        if (dataBytes >= bulkFrom.value_or(asStored ? kCopyAsStoredFrom : kReorderFrom)) {
-            pixels = bulk;
-        }
+    const std::uint64_t dataBytes = header.IsRunLength() ? file.RangeSize() - pixelStart
+                                                         : std::uint64_t{header.height} * rowBytes;
+    if (bulk != nullptr && dataBytes >= bulkFrom.value_or(kBulkFrom)) {
+        pixels = bulk;
     }
     try {
         // Run-length data shorter than the fewest bytes the picture needs
