@@ -12,17 +12,6 @@ namespace Codec {
 
 using GFXStream::Exception;
 
-namespace {
-
-void SkipExactly(GFXStream::ByteRangeInputStream& file, std::uint64_t n) {
-    if (file.Remaining() < n) {
-        throw Exception(GFXStream::kUnexpectedEndText);
-    }
-    file.Seek(file.Offset() + n);
-}
-
-}  // namespace
-
 TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
                          GFXStream::ByteRangeInputStream* bulk,
                          std::optional<std::uint64_t> bulkFrom)
@@ -85,45 +74,32 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
     }
 }
 
-void TGAFileRows::CheckUncompressedData() const {
-    if (pixels->RangeSize() - pixelStart < std::uint64_t{header.height} * rowBytes) {
+void TGAFileRows::CheckUncompressedData() {
+    pixelEnd = pixelStart + std::uint64_t{header.height} * rowBytes;
+    if (pixels->RangeSize() < pixelEnd) {
         throw Exception(GFXStream::kUnexpectedEndText);
     }
 }
 
-// Walks the packet headers once, in file order, as ReadRunLengthRow would:
-// each stored row takes the next `width` pixels of the packet stream, and a
+// Walks the packets once, in file order, recording where each stored row
+// starts: each row takes the next `width` pixels of the packet stream, and a
 // packet may carry on into the next row but not past the last pixel.
 void TGAFileRows::IndexRunLengthRows() {
-    const std::uint32_t width = header.width;
-    const std::uint32_t bytesPerPixel = header.BytesPerPixel();
     GFXStream::ByteRangeInputStream& data = *pixels;
     rowStarts.resize(header.height);
     data.Seek(pixelStart);
     PacketCarry carry;
     for (RowStart& row : rowStarts) {
-        row = {data.Offset(), carry};
-        std::uint32_t left = width;
-        while (left > 0) {
-            if (carry.left == 0) {
-                const std::uint8_t packetHeader = data.ReadByte();
-                carry.left = PacketPixelCount(packetHeader);
-                carry.run = IsRunPacket(packetHeader);
-                if (carry.run && data.Read(carry.pixel, bytesPerPixel) != bytesPerPixel) {
-                    throw Exception(GFXStream::kUnexpectedEndText);
-                }
-            }
-            const std::uint32_t take = std::min(carry.left, left);
-            if (!carry.run) {
-                SkipExactly(data, std::uint64_t{take} * bytesPerPixel);
-            }
-            carry.left -= take;
-            left -= take;
+        if (carry.left != 0) {
+            packetsCrossRows = true;
         }
+        row = {data.Offset(), carry};
+        ReadRunLengthRow(nullptr, data, header.width, header.BytesPerPixel(), carry);
     }
     if (carry.left != 0) {
         throw Exception(kPacketPastImageEndText);
     }
+    pixelEnd = data.Offset();
 }
 
 std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) {

@@ -53,10 +53,6 @@ struct Outcome {
     std::string error;
 };
 
-std::string TextOf(const GFXStream::Exception& e) {
-    return e.message != nullptr ? e.message : "(no message)";
-}
-
 // Writes the file from TGAFileRows; `bulk` reads the rows from a second
 // stream over the same bytes.
 Outcome Streamed(const std::uint8_t* data, std::size_t size, bool bulk, bool rle) {
@@ -69,7 +65,7 @@ Outcome Streamed(const std::uint8_t* data, std::size_t size, bool bulk, bool rle
         WriteTGA(out, rows, rle);
         streamed.bytes = std::move(out.bytes);
     } catch (const GFXStream::Exception& e) {
-        streamed.error = TextOf(e);
+        streamed.error = e.Text();
         FUZZ_REQUIRE(out.bytes.empty());  // refused before anything was written
     }
     return streamed;
@@ -90,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         WriteTGA(rleOut, *image, true);
         expectedRle.bytes = std::move(rleOut.bytes);
     } catch (const GFXStream::Exception& e) {
-        expected.error = expectedRle.error = TextOf(e);
+        expected.error = expectedRle.error = e.Text();
     } catch (const std::bad_alloc&) {
         return 0;  // a picture too large to hold: only the streamed path converts it
     }

@@ -1,22 +1,20 @@
 #include "app/win32/ConvertFiles.h"
 
 #include "app/win32/FileList.h"
+#include "batch/BatchPlan.h"
 
 using namespace Batch;
 
 std::vector<BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList) {
-    const std::string_view destination = destinationFolder != nullptr ? destinationFolder : "";
-    SplitFileListResult split = SplitFileList(fileList);
-    std::vector<BatchJob> jobs;
-    jobs.reserve(split.names.size());
-    for (std::string& name : split.names) {
-        BatchJob job;
-        job.source = JoinPath(split.folder, name);
-        job.destination = JoinPath(destination, name);
-        job.shownName = std::move(name);
-        jobs.push_back(std::move(job));
+    const SplitFileListResult split = SplitFileList(fileList);
+    std::vector<std::string> paths;
+    paths.reserve(split.names.size());
+    for (const std::string& name : split.names) {
+        paths.push_back(JoinPath(split.folder, name));
     }
-    return jobs;
+    return PlanBatch(paths, destinationFolder != nullptr ? destinationFolder : "", false,
+                     FileNaming::ByName)
+        .jobs;
 }
 
 ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const char* fileList,

@@ -1,7 +1,7 @@
 // The batch in the shape the Win32 dialog calls it: a destination folder and
 // the open dialog's file list. It clears the log, turns the list into jobs
-// (each name written under itself into the destination folder and logged as
-// the bare name) and converts them with ConvertJobs.
+// with Batch::PlanBatch (each name written under itself into the destination
+// folder and logged as the bare name) and converts them with ConvertJobs.
 #pragma once
 
 #include "batch/ConvertJobs.h"

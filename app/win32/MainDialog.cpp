@@ -145,7 +145,7 @@ void MainDialog::StartBatch(std::string destination, std::string fileList) {
             try {
                 ConvertFiles(log, destination.c_str(), fileList.c_str(), options);
             } catch (const std::bad_alloc&) {
-                log.Append("Error: not enough memory to go on with the batch\r\n");
+                log.Append("Error: not enough memory to go on with the batch\n");
             }
             ::PostMessageA(dialog, kBatchDoneMessage, 0, 0);
         });
@@ -166,10 +166,20 @@ void MainDialog::FinishBatch() {
 }
 
 void MainDialog::AppendToLog(const std::string& text) {
+    // The log's lines end in "\n"; an edit control breaks lines only at
+    // "\r\n".
+    std::string lines;
+    lines.reserve(text.size() + text.size() / 16);
+    for (const char ch : text) {
+        if (ch == '\n') {
+            lines.push_back('\r');
+        }
+        lines.push_back(ch);
+    }
     const HWND log = ::GetDlgItem(dialog_, IDC_LOG);
     // Always at the end, wherever the user has put the caret meanwhile, and
     // without selecting anything.
     const int length = ::GetWindowTextLengthA(log);
     ::SendMessageA(log, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
-    ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(lines.c_str()));
 }

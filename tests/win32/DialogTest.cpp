@@ -19,12 +19,10 @@
 #include <vector>
 
 #include "Win32TestSupport.h"
-#include "app/win32/FileList.h"
 #include "app/win32/MainDialog.h"
 #include "app/win32/Pickers.h"
 #include "app/win32/resource.h"
-
-using namespace Batch;
+#include "support/PickerList.h"
 
 namespace {
 
@@ -223,8 +221,8 @@ TEST_F(DialogTest, BatchesFillTheLogWithTheWindowsTextsAndEachStartsAfresh) {
     ASSERT_TRUE(WriteWholeFile(source / "b.tga", TopDownImage()));
     const std::string dest = destination.Path();
     const std::vector<std::string> names = {"a.tga", "b.tga"};
-    const std::string two = MakeFileList(source.Path(), names);
-    pickers.files = {two, MakeFileList(source / "b.tga")};
+    const std::string two = PickerList(source.Path(), names);
+    pickers.files = {two, PickerList(source / "b.tga")};
     pickers.folders = {dest, dest};
 
     RunSteps({
@@ -254,7 +252,7 @@ TEST_F(DialogTest, BatchesFillTheLogWithTheWindowsTextsAndEachStartsAfresh) {
 TEST_F(DialogTest, CancellingEitherPickerEndsThePressAndKeepsTheLog) {
     TempFolder source;
     ASSERT_TRUE(WriteWholeFile(source / "a.tga", TopDownImage()));
-    pickers.files = {"", MakeFileList(source / "a.tga")};
+    pickers.files = {"", PickerList(source / "a.tga")};
     pickers.folders = {""};
 
     RunSteps({
@@ -284,7 +282,7 @@ TEST_F(DialogTest, ClosingDuringABatchWaitsForItsCurrentFile) {
         names.push_back(std::to_string(i) + ".tga");
         ASSERT_TRUE(WriteWholeFile(source / names.back(), TopDownImage()));
     }
-    pickers.files = {MakeFileList(source.Path(), names)};
+    pickers.files = {PickerList(source.Path(), names)};
     pickers.folders = {destination.Path()};
 
     bool runningAtClose = false;
@@ -366,7 +364,7 @@ TEST(SystemPickersTest, OpenDialogReturnsOnePathOrAFolderAndNames) {
     typist.join();
     ASSERT_TRUE(answered);
     ASSERT_TRUE(pickedOne);
-    EXPECT_EQ(single, MakeFileList(folder / "one.tga"));
+    EXPECT_EQ(single, PickerList(folder / "one.tga"));
 
     // Several names at once come back as the folder followed by the names.
     char previous[MAX_PATH];
@@ -381,5 +379,5 @@ TEST(SystemPickersTest, OpenDialogReturnsOnePathOrAFolderAndNames) {
     ASSERT_TRUE(answered);
     ASSERT_TRUE(pickedTwo);
     const std::vector<std::string> names = {"one.tga", "two.tga"};
-    EXPECT_EQ(several, MakeFileList(folder.Path(), names));
+    EXPECT_EQ(several, PickerList(folder.Path(), names));
 }
