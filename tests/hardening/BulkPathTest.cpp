@@ -1,11 +1,7 @@
-// A large picture's rows are read by position and bottom-up rows copied from
-// file to file inside the system: byte-exact in every layout that is read
-// differently, on either side of the buffer's size, and the same when the
-// system refuses the copy or the file is cut short.
+// Rows read by position and bottom-up rows copied file to file: byte-exact in
+// every layout read differently, around the buffer's size, when the system
+// refuses the copy, and a file cut short is named.
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "HardeningSupport.h"
 #include "codec/ReadTGA.h"
