@@ -18,6 +18,7 @@
 #include "files/FileSystem.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
+#include "gfxstream/PositionalFileInputStream.h"
 
 using namespace Codec;
 using namespace Files;
@@ -126,17 +127,10 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
             result.outcome = FileOutcome::Skipped;
             return;
         }
-        // The normal form is written straight from the mapped file, a window
-        // and a row at a time; run-length output is encoded from the image.
-        std::unique_ptr<Image> image;
-        std::unique_ptr<RowSource> rows;
-        if (options.rle) {
-            image = ReadTGA(input, nullptr, nullptr);
-            rows = std::make_unique<ImageRows>(*image);
-            input.Close();
-        } else {
-            rows = std::make_unique<TGAFileRows>(input);
-        }
+        // Written straight from the file, a window and a row at a time, in
+        // either encoding; a large picture's rows are read by position.
+        GFXStream::PositionalFileInputStream bulk(input.Handle(), input.Size());
+        TGAFileRows rows(input, &bulk);
         imageRead = true;
         log += arrow;
         if (destinationTaken) {
@@ -145,7 +139,7 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
             AppendLog(log, "%s\n", Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
-            Write(job, *rows, alphaBits, times, options, input, output, result, writing);
+            Write(job, rows, alphaBits, times, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
         if (output.NameTaken()) {

@@ -239,6 +239,12 @@ void WriteBody(OutputStream& stream, RowSource& source, bool rle, std::uint8_t a
         source.Finish();
         return;
     }
+    StoredRows stored;
+    if (source.RowsAsStored(stored)) {
+        stream.CopyFrom(*stored.file, stored.offset, stored.size);
+        source.Finish();
+        return;
+    }
     // Rows go out about a megabyte at a time, which the output stream hands
     // to the file straight from the source's memory.
     const std::uint32_t rowsPerWrite =

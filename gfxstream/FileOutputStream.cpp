@@ -5,7 +5,9 @@
 #include <cstring>
 #include <new>
 
+#include "files/FileCopy.h"
 #include "gfxstream/Exception.h"
+#include "gfxstream/PositionalFileInputStream.h"
 
 namespace GFXStream {
 
@@ -226,6 +228,39 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
             pending[first].size -= left;
         }
     }
+}
+
+std::int64_t FileOutputStream::SystemCopy(Files::FileHandle from, std::uint64_t offset,
+                                          std::size_t n) {
+    return Files::CopySome(from, offset, fileHandle, n);
+}
+
+void FileOutputStream::CopyFrom(ByteRangeInputStream& source, std::uint64_t offset,
+                                std::uint64_t n) {
+    // Each call copies a bounded stretch, so that one call never stalls on
+    // the page cache for the whole file.
+    constexpr std::uint64_t kMostPerCall = std::uint64_t{64} << 20;
+    const auto* file = dynamic_cast<const PositionalFileInputStream*>(&source);
+    if (file != nullptr && n >= kRingSize) {
+        Flush();
+        while (n > 0) {
+            const std::int64_t copied =
+                IsOpen() ? SystemCopy(file->File(), offset,
+                                      static_cast<std::size_t>(std::min(n, kMostPerCall)))
+                         : -1;
+            if (copied == Files::kCopyNotSupported || copied == 0) {
+                // The rest through memory: a source that ended early says
+                // so there, in its own words.
+                break;
+            }
+            if (copied < 0) {
+                throw Exception(kUnableToWriteText);
+            }
+            offset += static_cast<std::uint64_t>(copied);
+            n -= static_cast<std::uint64_t>(copied);
+        }
+    }
+    OutputStream::CopyFrom(source, offset, n);
 }
 
 void FileOutputStream::ReleaseRing() {

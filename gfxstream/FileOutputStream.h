@@ -76,6 +76,11 @@ class FileOutputStream : public OutputStream {
     // Write would; more go, after the pending bytes, straight from the
     // caller's memory in as few system calls as the system allows.
     void WriteGathered(const std::span<const std::uint8_t>* blocks, std::size_t count) override;
+    // From a PositionalFileInputStream, at least a ring's worth goes from
+    // file to file inside the system, after the pending bytes; where the
+    // system cannot copy between the two files, and from any other source,
+    // the bytes pass through memory as OutputStream::CopyFrom passes them.
+    void CopyFrom(ByteRangeInputStream& source, std::uint64_t offset, std::uint64_t n) override;
 
   protected:
     // The two places where the stream meets the system, so that tests can
@@ -83,6 +88,7 @@ class FileOutputStream : public OutputStream {
     virtual std::int64_t SystemWrite(const std::uint8_t* data, std::size_t n);
     virtual std::uint8_t* AllocateRing();
     virtual std::int64_t SystemWriteGathered(const Files::WriteBlock* blocks, std::size_t count);
+    virtual std::int64_t SystemCopy(Files::FileHandle from, std::uint64_t offset, std::size_t n);
 
   private:
     bool EnsureRing();

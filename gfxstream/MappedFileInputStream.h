@@ -41,6 +41,8 @@ class MappedFileInputStream : public ByteRangeInputStream {
     void Close();
     bool IsOpen() const { return fileHandle != Files::kInvalidFileHandle; }
     std::uint64_t Size() const { return fileSize; }
+    // The open file, for reading it by position (PositionalFileInputStream).
+    Files::FileHandle Handle() const { return fileHandle; }
 
   protected:
     void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
@@ -67,7 +69,7 @@ class MappedFileInputStream : public ByteRangeInputStream {
         return start - start % grain;
     }
 
-    bool MapWindow(std::uint64_t start);
+    bool MapWindow(std::uint64_t start, bool populate);
 #ifdef _WIN32
     bool OpenMapped(const char* fileName);
 #endif

@@ -37,7 +37,10 @@ bool MappedFileInputStream::Open(const char* fileName) {
     }
     fileHandle = opened.file;
     fileSize = opened.size;
-    if (!MapWindow(0)) {
+    // Often only the header, image ID and colour map are read through the
+    // first window (the pixels go by position), so its pages come in as they
+    // are read rather than all at once.
+    if (!MapWindow(0, false)) {
         whyNot = std::generic_category().message(errno);
         ::close(fileHandle);
         fileHandle = Files::kInvalidFileHandle;
@@ -46,15 +49,15 @@ bool MappedFileInputStream::Open(const char* fileName) {
     return true;
 }
 
-bool MappedFileInputStream::MapWindow(std::uint64_t start) {
+bool MappedFileInputStream::MapWindow(std::uint64_t start, bool populate) {
     const auto length =
         static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, fileSize - start));
-    // Every byte of a window is read soon, so its pages are mapped in one
-    // call rather than fault by fault.
+    // A window the reader moves to is read on from there, so its pages are
+    // mapped in one call rather than fault by fault.
     // The old window goes first, so that at most one is ever resident.
     UnmapWindow();
-    void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileHandle,
-                        static_cast<off_t>(start));
+    void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | (populate ? MAP_POPULATE : 0),
+                        fileHandle, static_cast<off_t>(start));
     if (view == MAP_FAILED) {
         ClearRange();
         return false;
@@ -80,7 +83,7 @@ void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool
     if (ViewLost(guard)) {
         throw Exception(kFileChangedText);
     }
-    if (!MapWindow(WindowStart(offset, n, backward, PageSize()))) {
+    if (!MapWindow(WindowStart(offset, n, backward, PageSize()), true)) {
         throw std::bad_alloc();
     }
 }

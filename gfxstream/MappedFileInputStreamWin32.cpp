@@ -62,7 +62,7 @@ bool MappedFileInputStream::OpenMapped(const char* fileName) {
     fileHandle = file;
     mappingHandle = mapping;
     fileSize = static_cast<std::uint64_t>(size.QuadPart);
-    if (!MapWindow(0)) {
+    if (!MapWindow(0, false)) {
         ::CloseHandle(mapping);
         ::CloseHandle(file);
         fileHandle = Files::kInvalidFileHandle;
@@ -73,7 +73,7 @@ bool MappedFileInputStream::OpenMapped(const char* fileName) {
     return true;
 }
 
-bool MappedFileInputStream::MapWindow(std::uint64_t start) {
+bool MappedFileInputStream::MapWindow(std::uint64_t start, bool /*populate*/) {
     const auto length =
         static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, fileSize - start));
     UnmapWindow();  // at most one window is ever mapped
@@ -98,7 +98,7 @@ void MappedFileInputStream::UnmapWindow() {
 }
 
 void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
-    if (!MapWindow(WindowStart(offset, n, backward, Granularity()))) {
+    if (!MapWindow(WindowStart(offset, n, backward, Granularity()), true)) {
         throw std::bad_alloc();
     }
 }
