@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "batch/JoinPath.h"
+#include "files/FileSystem.h"
 
 namespace Batch {
 
@@ -39,7 +40,7 @@ struct FolderWalk {
         if (!isRoot && !outputFolder.empty() && Canonical(folder) == outputCanonical) {
             return;  // the run's own output, when it lies below a source folder
         }
-        std::vector<std::string> names;
+        std::vector<std::pair<std::string, bool>> names;  // and whether it is a link
         std::vector<std::string> subfolders;
         std::error_code error;
         fs::directory_iterator entries(folder.empty() ? fs::path(".") : fs::path(folder), error);
@@ -54,7 +55,7 @@ struct FolderWalk {
                     subfolders.push_back(name);
                 }
             } else if (HasTGAExtension(name) && entry.is_regular_file(statusError)) {
-                names.push_back(name);
+                names.push_back({name, entry.is_symlink(statusError)});
             }
         }
         if (error) {
@@ -63,9 +64,11 @@ struct FolderWalk {
         }
         std::sort(names.begin(), names.end());
         std::sort(subfolders.begin(), subfolders.end());
-        for (const std::string& name : names) {
+        for (const auto& [name, link] : names) {
             const std::string shown = JoinPath(relative, name);
-            plan.jobs.push_back({JoinPath(folder, name), shown, JoinPath(outputFolder, shown)});
+            const bool refused = link && !Files::FollowsLink(folder, name);
+            plan.jobs.push_back({JoinPath(folder, name), shown, JoinPath(outputFolder, shown),
+                                 refused ? Files::kUntrustedLinkText : nullptr});
         }
         for (const std::string& sub : subfolders) {
             Visit(JoinPath(folder, sub), JoinPath(relative, sub), false);

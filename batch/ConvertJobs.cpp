@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <thread>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include "batch/ConvertOneFile.h"
 #include "batch/DestinationPlan.h"
 #include "batch/EmitFinished.h"
@@ -13,6 +17,13 @@
 namespace Batch {
 
 unsigned DefaultJobs() {
+#ifdef __linux__
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    }
+#endif
     return std::max(1u, std::thread::hardware_concurrency());
 }
 

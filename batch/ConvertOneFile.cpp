@@ -7,14 +7,18 @@
 #include <string>
 #include <system_error>
 
+#include "batch/AlreadyNormal.h"
 #include "batch/AppendLog.h"
+#include "batch/KeepTimes.h"
 #include "batch/ShownName.h"
 #include "codec/ReadTGA.h"
 #include "codec/TGAFileRows.h"
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
+#include "files/FileSystem.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
+#include "gfxstream/PositionalFileInputStream.h"
 
 using namespace Codec;
 using namespace Files;
@@ -40,24 +44,19 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
 // Creates the destination's folders when asked, then writes the rows and
 // puts the file in place. `writing` tells the caller's handler that a
 // failure is the system's to explain.
-void Write(const BatchJob& job, const PlannedDestination& destination, RowSource& rows,
-           std::uint8_t alphaBits, const ConvertOptions& options,
-           GFXStream::MappedFileInputStream& input, GFXStream::FileOutputStream& output,
-           FileResult& result, bool& writing) {
+void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const FileTimes& times,
+           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
+           GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
     std::string& log = result.log;
-    const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
-    if (options.createFolders && destination.folderMade && !destination.folderMade->load() &&
-        !folder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        destination.folderMade->store(!error);
-        if (error) {
-            AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(error.message()).c_str());
+    ClearSystemError();
+    // Under --no-clobber a file that takes the name meanwhile is left alone.
+    const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
+    if (!output.OpenReplacement(job.destination.c_str(), ifTaken, options.createFolders)) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s\n", kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
             return;
         }
-    }
-    ClearSystemError();
-    if (!output.OpenReplacement(job.destination.c_str())) {
         const int error = LastSystemError();
         const std::string why = output.FailureText() != nullptr
                                     ? output.FailureText()
@@ -75,8 +74,12 @@ void Write(const BatchJob& job, const PlannedDestination& destination, RowSource
     result.outcome = FileOutcome::Converted;
     result.doneAt = log.size();
     AppendLog(log, "Done");
-    if (!result.finished.NotKept().empty()) {
-        AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
+    std::string notKept = result.finished.NotKept();
+    if (options.preserveTimestamps && !GiveTimes(result.finished.Get(), job.destination, times)) {
+        notKept += notKept.empty() ? kTimesNotKeptText : std::string(", ") + kTimesNotKeptText;
+    }
+    if (!notKept.empty()) {
+        AppendLog(log, " (not kept: %s)", notKept.c_str());
     }
     AppendLog(log, "\n");
 }
@@ -105,11 +108,15 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
         return;
     }
 
+    if (job.refused != nullptr) {
+        AppendLog(log, ": %s (%s)\n", kUnableToOpenText, job.refused);
+        return;
+    }
+    // Taken before the file is read, which may change its access time.
+    const FileTimes times = options.preserveTimestamps ? TimesOf(job.source) : FileTimes{};
     ClearSystemError();
     if (!input.Open(job.source.c_str())) {
-        const int error = LastSystemError();
-        AppendLog(log, ": %s%s\n", kUnableToOpenText,
-                  InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
+        AppendLog(log, ": %s%s\n", kUnableToOpenText, InParentheses(input.WhyNot()).c_str());
         return;
     }
 
@@ -120,26 +127,29 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
     bool writing = false;
     try {
         const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
-        // The normal form is written straight from the mapped file, a window
-        // and a row at a time; run-length output is encoded from the image.
-        std::unique_ptr<Image> image;
-        std::unique_ptr<RowSource> rows;
-        if (options.rle) {
-            image = ReadTGA(input, nullptr, nullptr);
-            rows = std::make_unique<ImageRows>(*image);
-            input.Close();
-        } else {
-            rows = std::make_unique<TGAFileRows>(input);
+        if (options.skipNormal && !options.rle && AlreadyInNormalForm(input, alphaBits)) {
+            AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedNormalText);
+            result.outcome = FileOutcome::Skipped;
+            return;
         }
+        // Written straight from the file, a window and a row at a time, in
+        // either encoding; a large picture's rows are read by position.
+        GFXStream::PositionalFileInputStream bulk(input.Handle(), input.Size());
+        TGAFileRows rows(input, &bulk);
         imageRead = true;
         log += arrow;
         if (options.dryRun) {
             AppendLog(log, "%s\n", destination.exists ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
-            Write(job, destination, *rows, alphaBits, options, input, output, result, writing);
+            Write(job, rows, alphaBits, times, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s\n", kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
+            return;
+        }
         const int error = writing ? LastSystemError() : 0;
         AppendLog(log, "Error: %s%s\n", caught.Text(),
                   InParentheses(SystemErrorText(error)).c_str());

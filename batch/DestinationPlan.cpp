@@ -108,18 +108,15 @@ struct Folder {
     // still leads elsewhere.
     std::string closed;
     bool exists = false;
-    std::shared_ptr<std::atomic<bool>> made;  // null when it exists
 };
 
 Folder LookAtFolder(const std::string& path) {
     Folder folder;
     const std::string spelt = path.empty() ? "." : path;
-    folder.made = std::make_shared<std::atomic<bool>>(false);
     folder.canonical = CanonicalPath(spelt);
     Found found = Look(spelt, true);
     if (found.exists) {
         folder.exists = found.folder;
-        folder.made = nullptr;
         if (found.folder) {
             folder.closed = WhyNotWritable(spelt);
         } else {
@@ -206,7 +203,6 @@ std::vector<PlannedDestination> PlanDestinations(const std::vector<BatchJob>& jo
         }
         const Folder& folder = known->second;
         PlannedDestination& planned = plan[i];
-        planned.folderMade = folder.made;
         planned.unwritable = folder.unwritable;
         if (!planned.unwritable.empty()) {
             continue;

@@ -16,10 +16,8 @@
 //   and its target, two hard links), or fails with the clash text.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,10 +40,6 @@ struct PlannedDestination {
     bool readByOther = false;
     // Something stands at the destination.
     bool exists = false;
-    // Set once the destination's folder exists; shared by the jobs that
-    // write into one folder, so that it is created once. Null when it
-    // existed when the batch began.
-    std::shared_ptr<std::atomic<bool>> folderMade;
     // The source's identity, where its destination is shared or exists:
     // two names of one file have the same.
     std::string source;
