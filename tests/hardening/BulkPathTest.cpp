@@ -106,7 +106,7 @@ TEST(BulkPath, RefusedCopyGoesThroughMemoryAndAShortFileIsNamed) {
         ConvertByPosition(scratch / "short.tga", scratch / "out.tga", false, stream, file.size());
         ADD_FAILURE() << "a file shorter than it was is not noticed";
     } catch (const GFXStream::Exception& e) {
-        EXPECT_STREQ(e.message, "WriteTGA: File changed while it was read");
+        EXPECT_STREQ(e.message, GFXStream::kFileChangedText);
     }
 }
 
