@@ -1,7 +1,6 @@
 #include "batch/ConvertJobs.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <thread>
 
 #ifdef __linux__
@@ -9,30 +8,13 @@
 #endif
 
 #include "batch/ConvertOneFile.h"
-#include "batch/DestinationClaims.h"
+#include "batch/DestinationPlan.h"
 #include "batch/EmitFinished.h"
 #include "batch/GroupedCommit.h"
+#include "batch/OpenFileLimit.h"
 #include "batch/ParallelConvert.h"
 
 namespace Batch {
-
-namespace {
-
-// Which jobs find their destination already given to an earlier job. Decided
-// for the whole list before anything is written, so that which file keeps a
-// contested destination depends on list order alone.
-std::vector<bool> PlanDestinations(const std::vector<BatchJob>& jobs) {
-    DestinationClaims claims;
-    std::vector<bool> taken(jobs.size());
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const std::filesystem::path destination(jobs[i].destination);
-        taken[i] =
-            !claims.Claim(destination.parent_path().string(), destination.filename().string());
-    }
-    return taken;
-}
-
-}  // namespace
 
 unsigned DefaultJobs() {
 #ifdef __linux__
@@ -47,14 +29,17 @@ unsigned DefaultJobs() {
 
 ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
                            const ConvertOptions& options) {
-    BatchRun run{log, jobs, options, {}};
-    const std::vector<bool> taken = PlanDestinations(jobs);
-    const unsigned threads = options.jobs == 0 ? DefaultJobs() : options.jobs;
+    const OpenFileLimit limit;
+    const DescriptorBudget budget =
+        ShareDescriptors(limit.Limit(), options.jobs == 0 ? DefaultJobs() : options.jobs);
+    const std::vector<PlannedDestination> plan = PlanDestinations(jobs);
+    BatchRun run(log, jobs, options, plan);
     GroupedCommit commits(
-        [&run](std::size_t index, FileResult& result) { EmitOne(run, index, result); });
+        [&run](std::size_t index, FileResult& result) { EmitOne(run, index, result); },
+        budget.waitingFiles, options.stop);
     run.commits = &commits;
-    if (threads > 1 && jobs.size() > 1) {
-        ConvertInPool(run, taken, threads);
+    if (budget.threads > 1 && jobs.size() > 1) {
+        ConvertInPool(run, budget.threads, budget.aheadFiles);
         commits.Finish();
         return run.summary;
     }
@@ -67,7 +52,7 @@ ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
             break;
         }
         ReportProgress(run, index);
-        FileResult result = ConvertOneFile(jobs[index], taken[index], options, input, output);
+        FileResult result = ConvertOneFile(jobs[index], plan[index], options, input, output);
         EmitFinished(run, index, std::span<FileResult>(&result, 1));
     }
     commits.Finish();

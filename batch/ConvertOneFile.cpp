@@ -32,12 +32,6 @@ std::string InParentheses(const std::string& reason) {
     return reason.empty() ? std::string() : " (" + reason + ")";
 }
 
-// Anything at the path counts, a dangling link included.
-bool Exists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
-}
-
 // The alpha-bit count the source's Image Descriptor declares, read from its
 // header without moving the stream.
 std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
@@ -90,14 +84,25 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const F
     AppendLog(log, "\n");
 }
 
-void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
-             GFXStream::MappedFileInputStream& input, GFXStream::FileOutputStream& output,
-             FileResult& result) {
+void Convert(const BatchJob& job, const PlannedDestination& destination,
+             const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
+             GFXStream::FileOutputStream& output, FileResult& result) {
     std::string& log = result.log;
     log = ShownName(job.shownName);
     const std::string arrow = "->" + ShownName(job.destination) + "...";
 
-    if (options.noClobber && !destinationTaken && Exists(job.destination)) {
+    // What the plan refused is refused before the source is read, alike in
+    // a dry run and in the run itself.
+    if (!destination.unwritable.empty()) {
+        AppendLog(log, "%s%s%s\n", arrow.c_str(), kUnableToOpenText,
+                  InParentheses(destination.unwritable).c_str());
+        return;
+    }
+    if (destination.readByOther) {
+        AppendLog(log, "%sError: %s\n", arrow.c_str(), kDestinationReadText);
+        return;
+    }
+    if (options.noClobber && destination.exists) {
         AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedExistingText);
         result.outcome = FileOutcome::Skipped;
         return;
@@ -133,10 +138,8 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
         TGAFileRows rows(input, &bulk);
         imageRead = true;
         log += arrow;
-        if (destinationTaken) {
-            AppendLog(log, "Error: %s\n", kDestinationTakenText);
-        } else if (options.dryRun) {
-            AppendLog(log, "%s\n", Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
+        if (options.dryRun) {
+            AppendLog(log, "%s\n", destination.exists ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
             Write(job, rows, alphaBits, times, options, input, output, result, writing);
@@ -159,12 +162,16 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
 
 }  // namespace
 
-FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
-                          GFXStream::MappedFileInputStream& input,
+FileResult ConvertOneFile(const BatchJob& job, const PlannedDestination& destination,
+                          const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
                           GFXStream::FileOutputStream& output) noexcept {
     FileResult result;
+    if (destination.waits) {
+        result.deferred = true;
+        return result;
+    }
     try {
-        Convert(job, destinationTaken, options, input, output, result);
+        Convert(job, destination, options, input, output, result);
     } catch (...) {
         // Even the log text could not be built (memory ran out while it
         // was); the batch's in-order step says so in its place.

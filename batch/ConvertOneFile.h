@@ -7,6 +7,7 @@
 #include <string>
 
 #include "batch/ConvertJobs.h"
+#include "batch/DestinationPlan.h"
 #include "batch/LogSink.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
@@ -20,24 +21,26 @@ struct FileResult {
     // with others (GroupedCommit); `log` from `doneAt` on says "Done".
     Files::FinishedReplacement finished{};
     std::size_t doneAt = 0;
+    // Nothing was done yet: whether the file converts is decided in the
+    // in-order step (an earlier job leads to the same file).
+    bool deferred = false;
 };
 
-// `destinationTaken`: the plan gave this job's destination to an earlier job
-// of the list, so this one fails rather than replace that output.
+// `destination`: what the plan decided for this job's destination; a
+// destination that cannot be written, or that another job reads, fails the
+// job before its source is read.
 // The streams are the caller's, closed on entry and closed again on return
 // whatever happened; they are passed in so that one pair serves many files.
 // A converted file is left to the caller to put in place (GroupedCommit).
 // Never raises: every failure, running out of memory included, ends as a
 // failed result.
-FileResult ConvertOneFile(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
-                          GFXStream::MappedFileInputStream& input,
+FileResult ConvertOneFile(const BatchJob& job, const PlannedDestination& destination,
+                          const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
                           GFXStream::FileOutputStream& output) noexcept;
 
 // Texts of the failures that the codec does not name itself.
 inline constexpr const char* kUnableToOpenText = "Unable to open file";
 inline constexpr const char* kOutOfMemoryText = "Not enough memory for the image";
-inline constexpr const char* kDestinationTakenText =
-    "Another file of this batch was already written to this name";
 // After "->destination...": a file --no-clobber leaves alone, and the two
 // outcomes of a dry run.
 inline constexpr const char* kSkippedExistingText = "Skipped (File exists)";

@@ -39,9 +39,43 @@ void AppendLostText(LogSink& log, const BatchJob& job, FileOutcome outcome) {
     }
 }
 
+// A file whose destination an earlier file leads to as well, once every
+// file before it has its final outcome.
+FileResult Decide(BatchRun& run, std::size_t index) {
+    if (run.commits != nullptr) {
+        run.commits->Finish();  // the files before it are in place, or failed
+    }
+    const BatchJob& job = run.jobs[index];
+    PlannedDestination planned = run.plan[index];
+    const std::size_t writer = run.writtenBy[planned.claim];
+    if (writer == PlannedDestination::kNone) {
+        // Nothing was written there: this file converts after all.
+        if (!run.input) {
+            run.input = std::make_unique<GFXStream::MappedFileInputStream>();
+            run.output = std::make_unique<GFXStream::FileOutputStream>();
+        }
+        planned.waits = false;
+        return ConvertOneFile(job, planned, run.options, *run.input, *run.output);
+    }
+    FileResult result;
+    result.log = ShownName(job.shownName) + "->" + ShownName(job.destination) + "...";
+    const std::string& source = run.plan[writer].source;
+    if (!source.empty() && source == planned.source) {
+        AppendLog(result.log, "Done (%s %s)\n", kSameFileText,
+                  ShownName(run.jobs[writer].shownName).c_str());
+        result.outcome = FileOutcome::Skipped;
+    } else {
+        AppendLog(result.log, "Error: %s\n", kDestinationTakenText);
+    }
+    return result;
+}
+
 }  // namespace
 
 void EmitOne(BatchRun& run, std::size_t index, const FileResult& result) {
+    if (result.outcome == FileOutcome::Converted && run.plan[index].claim < run.writtenBy.size()) {
+        run.writtenBy[run.plan[index].claim] = index;
+    }
     Count(run.summary, result.outcome);
     if (result.log.empty()) {
         AppendLostText(run.log, run.jobs[index], result.outcome);
@@ -55,6 +89,13 @@ void EmitOne(BatchRun& run, std::size_t index, const FileResult& result) {
 
 void EmitFinished(BatchRun& run, std::size_t first, std::span<FileResult> results) {
     for (std::size_t i = 0; i < results.size(); ++i) {
+        if (results[i].deferred) {
+            try {
+                results[i] = Decide(run, first + i);
+            } catch (const std::bad_alloc&) {
+                results[i] = FileResult{};  // its line says memory ran out
+            }
+        }
         if (run.commits != nullptr) {
             run.commits->Record(first + i, std::move(results[i]));
         } else {

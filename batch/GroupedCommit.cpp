@@ -1,5 +1,6 @@
 #include "batch/GroupedCommit.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -7,13 +8,11 @@
 
 namespace Batch {
 
-GroupedCommit::GroupedCommit(Emit emitter) : emit(std::move(emitter)) {
-    try {
-        watcher = std::thread([this] { Watch(); });
-    } catch (const std::system_error&) {
-        // Without the thread, groups are committed when full and at the end.
-    }
-}
+GroupedCommit::GroupedCommit(Emit emitter, std::size_t waitingLimit,
+                             const std::atomic<bool>* stopFlag)
+    : emit(std::move(emitter)),
+      maxWaiting(std::max<std::size_t>(waitingLimit, 1)),
+      stop(stopFlag) {}
 
 GroupedCommit::~GroupedCommit() {
     {
@@ -42,11 +41,13 @@ void GroupedCommit::Record(std::size_t index, FileResult result) {
     const bool inGroup = !result.finished.Empty();
     if (inGroup) {
         group.Add(std::move(result.finished));
+        ++holding;
     }
     waiting.push_back({index, std::move(result), inGroup});
-    if (group.Due()) {
+    if ((group.Due() && !Stopping()) || holding >= maxWaiting) {
         Commit();
     } else if (first) {
+        StartWatching();
         changed.notify_all();  // the watcher's clock starts
     }
 }
@@ -69,6 +70,7 @@ void GroupedCommit::Commit() {
     std::size_t next = 0;
     std::vector<Waiting> reported = std::move(waiting);
     waiting.clear();
+    holding = 0;
     for (Waiting& file : reported) {
         if (file.inGroup) {
             const char* const failed = failures[next++];
@@ -82,12 +84,29 @@ void GroupedCommit::Commit() {
     }
 }
 
+bool GroupedCommit::Stopping() const {
+    return stop != nullptr && stop->load();
+}
+
+void GroupedCommit::StartWatching() {
+    // Only once a file waits: a batch into a new folder, whose files are in
+    // place as soon as they are written, never needs the thread.
+    if (watcher.joinable()) {
+        return;
+    }
+    try {
+        watcher = std::thread([this] { Watch(); });
+    } catch (const std::system_error&) {
+        // Without the thread, groups are committed when full and at the end.
+    }
+}
+
 void GroupedCommit::Watch() {
     std::unique_lock guard(lock);
     while (!ending) {
         if (group.Empty() || failure) {
             changed.wait(guard);
-        } else if (group.Due()) {
+        } else if (group.Due() && !Stopping()) {
             try {
                 Commit();
             } catch (...) {

@@ -4,15 +4,19 @@
 // "Done" thus appears only once its file is in place; when that fails, its
 // line says so instead.
 //
-// A group is committed when it is full, at the end, and also when its first
+// A group is committed when it is full, when as many files wait as the
+// batch may hold open (`maxWaiting`), at the end, and also when its first
 // file has waited a while (ReplacementGroup::kMaxWait) even if the batch is
-// busy with a slow file: a thread of the object's own watches for that, so
-// the log keeps growing during a long batch. Every emission, and whatever
+// busy with a slow file: a thread of the object's own, started when a file
+// first waits, watches for that, so the log keeps growing during a long
+// batch. Every emission, and whatever
 // else must not cross one (progress reports), runs under one lock.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -29,7 +33,11 @@ class GroupedCommit {
     // Appends file `index`'s text and counts its outcome.
     using Emit = std::function<void(std::size_t index, FileResult& result)>;
 
-    explicit GroupedCommit(Emit emit);
+    // Once `stop` is set (the batch is ending early), the files that still
+    // come are committed together at Finish, with one flush instead of one
+    // per group, unless they would hold more files open than allowed.
+    explicit GroupedCommit(Emit emit, std::size_t maxWaiting = SIZE_MAX,
+                           const std::atomic<bool>* stop = nullptr);
     GroupedCommit(const GroupedCommit&) = delete;
     GroupedCommit& operator=(const GroupedCommit&) = delete;
     // Files never committed (the log raised, say) are discarded.
@@ -41,7 +49,8 @@ class GroupedCommit {
     // Runs `step` without crossing an emission.
     void Locked(const std::function<void()>& step);
     // Commits what still waits and emits the remaining texts; raises what
-    // the log raised if it failed on the watching thread.
+    // the log raised if it failed on the watching thread. The batch may go
+    // on afterwards.
     void Finish();
 
   private:
@@ -51,15 +60,20 @@ class GroupedCommit {
         bool inGroup = false;
     };
 
-    void Commit();  // with `lock` held
+    void Commit();         // with `lock` held
+    void StartWatching();  // with `lock` held
+    bool Stopping() const;
     void Watch();
 
     Emit emit;
     Files::ReplacementGroup group;
+    std::size_t maxWaiting;
+    std::size_t holding = 0;  // files of `waiting` that hold their new file
     std::vector<Waiting> waiting;
     std::mutex lock;
     std::condition_variable changed;
     bool ending = false;
+    const std::atomic<bool>* stop;
     std::exception_ptr failure;
     std::thread watcher;
 };

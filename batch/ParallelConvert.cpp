@@ -1,6 +1,7 @@
 #include "batch/ParallelConvert.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -10,13 +11,16 @@ namespace Batch {
 
 namespace {
 
+constexpr std::chrono::milliseconds kStopPoll{50};
+
 class Pool {
   public:
-    Pool(const BatchRun& run, const std::vector<bool>& destinationTaken)
+    Pool(const BatchRun& run, std::size_t aheadFiles)
         : jobs_(run.jobs),
           options_(run.options),
-          destinationTaken_(destinationTaken),
-          slots_(run.jobs.size()) {}
+          plan_(run.plan),
+          slots_(run.jobs.size()),
+          aheadLimit_(std::max<std::size_t>(aheadFiles, 1)) {}
 
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
@@ -52,6 +56,12 @@ class Pool {
     bool TakeFinished(std::size_t first, std::vector<FileResult>& finished) {
         finished.clear();
         std::unique_lock lock(mutex_);
+        // Every file before `first` has been handed on and recorded: the
+        // workers may begin as many more.
+        if (taken_ < first) {
+            taken_ = first;
+            changed_.notify_all();
+        }
         changed_.wait(lock, [&] { return slots_[first].done || NoMoreStarts(first); });
         for (std::size_t i = first; i < slots_.size() && slots_[i].done; ++i) {
             finished.push_back(std::move(slots_[i].result));
@@ -77,17 +87,26 @@ class Pool {
         for (;;) {
             std::size_t index = 0;
             {
-                std::lock_guard lock(mutex_);
-                const bool stopRequested = options_.stop != nullptr && options_.stop->load();
-                if (next_ == jobs_.size() || stopRequested || abandoned_) {
-                    startsEnded_ = true;
-                    changed_.notify_all();
-                    return;
+                std::unique_lock lock(mutex_);
+                for (;;) {
+                    const bool stopRequested = options_.stop != nullptr && options_.stop->load();
+                    if (next_ == jobs_.size() || stopRequested || abandoned_) {
+                        startsEnded_ = true;
+                        changed_.notify_all();
+                        return;
+                    }
+                    if (next_ - taken_ < aheadLimit_) {
+                        break;
+                    }
+                    // Finished files hold their new file open until the
+                    // in-order step has committed them; a worker running
+                    // further ahead would take descriptors the next file
+                    // needs. The stop flag is set without a notification.
+                    changed_.wait_for(lock, kStopPoll);
                 }
                 index = next_++;
             }
-            FileResult result =
-                ConvertOneFile(jobs_[index], destinationTaken_[index], options_, input, output);
+            FileResult result = ConvertOneFile(jobs_[index], plan_[index], options_, input, output);
             {
                 std::lock_guard lock(mutex_);
                 slots_[index].result = std::move(result);
@@ -99,24 +118,26 @@ class Pool {
 
     const std::vector<BatchJob>& jobs_;
     const ConvertOptions& options_;
-    const std::vector<bool>& destinationTaken_;
+    const std::vector<PlannedDestination>& plan_;
     std::vector<Slot> slots_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable changed_;
+    const std::size_t aheadLimit_;
     std::size_t next_ = 0;
+    std::size_t taken_ = 0;  // files the in-order step has recorded
     bool startsEnded_ = false;
     bool abandoned_ = false;
 };
 
 }  // namespace
 
-void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, unsigned threads) {
+void ConvertInPool(BatchRun& run, unsigned threads, std::size_t aheadFiles) {
     const std::size_t count = run.jobs.size();
     if (count == 0) {
         return;
     }
-    Pool pool(run, destinationTaken);
+    Pool pool(run, aheadFiles);
     pool.Start(static_cast<unsigned>(std::clamp<std::size_t>(threads, std::size_t{1}, count)));
     std::vector<FileResult> finished;
     for (std::size_t index = 0; index < count; index += finished.size()) {

@@ -9,6 +9,7 @@
 // one. At most one image per worker exists at a time.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "batch/EmitFinished.h"
@@ -17,7 +18,8 @@ namespace Batch {
 
 // Uses up to `threads` workers (never more than there are files); when no
 // thread can be started, converts on the calling thread instead.
-// `destinationTaken[i]` is the plan's verdict on job i.
-void ConvertInPool(BatchRun& run, const std::vector<bool>& destinationTaken, unsigned threads);
+// At most `aheadFiles` files are begun and not yet recorded by the in-order
+// step.
+void ConvertInPool(BatchRun& run, unsigned threads, std::size_t aheadFiles);
 
 }  // namespace Batch

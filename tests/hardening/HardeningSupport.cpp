@@ -265,6 +265,12 @@ std::string Reachable(const std::string& path) {
             ::_exit(126);
         }
     }
+    if (options.openFileLimit) {
+        const rlimit limit{*options.openFileLimit, *options.openFileLimit};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            ::_exit(126);
+        }
+    }
     if (options.user) {
         const auto group = static_cast<gid_t>(*options.user);
         if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(*options.user) != 0) {

@@ -64,6 +64,8 @@ struct ProcessOptions {
     std::optional<std::uint64_t> fileSizeLimit;
     // RLIMIT_AS in bytes: the most address space the child may take.
     std::optional<std::uint64_t> addressSpaceLimit;
+    // RLIMIT_NOFILE, soft and hard: the most files the child may hold open.
+    std::optional<std::uint64_t> openFileLimit;
     std::string workingFolder;
     // Without anonymous temporary files, as on file systems that have none.
     bool noAnonymousFiles = false;

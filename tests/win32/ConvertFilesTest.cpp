@@ -208,9 +208,9 @@ TEST_F(ConvertFilesTest, DuplicateNameInOneListIsConvertedOnce) {
 
     const ConvertSummary summary = Convert(PickerList(temp / "src", names), OutFolder());
 
-    EXPECT_EQ(log.text, DoneLine("x.tga") + "x.tga->" + OutFolder() +
-                            "/x.tga...Error: " + kDestinationTakenText + "\n");
-    EXPECT_EQ(summary.failed, 1u);
+    EXPECT_EQ(log.text, DoneLine("x.tga") + "x.tga->" + OutFolder() + "/x.tga...Done (" +
+                            kSameFileText + " x.tga)\n");
+    EXPECT_EQ(summary.skipped, 1u);
 }
 
 TEST_F(ConvertFilesTest, FileWithoutFolderPartIsFoundInTheCurrentDirectory) {
