@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "batch/CanonicalPath.h"
 #include "batch/JoinPath.h"
 #include "files/FileSystem.h"
 
@@ -12,13 +13,6 @@ namespace Batch {
 namespace fs = std::filesystem;
 
 namespace {
-
-// One spelling for a folder, whether or not it exists yet.
-fs::path Canonical(const fs::path& path) {
-    std::error_code error;
-    fs::path canonical = fs::weakly_canonical(path.empty() ? fs::path(".") : path, error);
-    return error ? path.lexically_normal() : canonical;
-}
 
 // The last part of a path as the user wrote it, trailing separators aside:
 // "in/a.tga" gives "a.tga", "nosuchdir/" gives "nosuchdir".
@@ -32,12 +26,12 @@ std::string LastPart(const std::string& path) {
 
 struct FolderWalk {
     BatchPlan& plan;
-    fs::path outputCanonical;
+    std::string outputCanonical;
     std::string outputFolder;
     bool recursive;
 
     void Visit(const std::string& folder, const std::string& relative, bool isRoot) {
-        if (!isRoot && !outputFolder.empty() && Canonical(folder) == outputCanonical) {
+        if (!isRoot && !outputFolder.empty() && CanonicalPath(folder) == outputCanonical) {
             return;  // the run's own output, when it lies below a source folder
         }
         std::vector<std::pair<std::string, bool>> names;  // and whether it is a link
@@ -92,7 +86,7 @@ bool HasTGAExtension(const std::string& name) {
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
                     bool recursive, FileNaming naming) {
     BatchPlan plan;
-    FolderWalk walk{plan, Canonical(outputFolder), outputFolder, recursive};
+    FolderWalk walk{plan, CanonicalPath(outputFolder), outputFolder, recursive};
     for (const std::string& input : inputs) {
         std::error_code error;
         if (!input.empty() && fs::is_directory(input, error)) {

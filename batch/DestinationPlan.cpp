@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "batch/CanonicalPath.h"
 #include "files/SystemReason.h"
 
 #ifndef _WIN32
@@ -21,21 +22,6 @@ namespace Batch {
 namespace fs = std::filesystem;
 
 namespace {
-
-// One spelling for every way of naming the same path: links and ".." are
-// resolved as far as the path exists, the rest kept as written, made
-// absolute.
-std::string CanonicalPath(const fs::path& path) {
-    std::error_code error;
-    fs::path canonical = fs::weakly_canonical(path.empty() ? fs::path(".") : path, error);
-    if (error) {
-        canonical = fs::absolute(path, error).lexically_normal();
-        if (error) {
-            canonical = path.lexically_normal();
-        }
-    }
-    return canonical.string();
-}
 
 // What stands at a path, links followed: nothing, or a file known by an
 // identity that every name of it shares.
