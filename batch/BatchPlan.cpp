@@ -5,6 +5,8 @@
 #include <system_error>
 
 #include "batch/JoinPath.h"
+#include "files/FolderEntries.h"
+#include "files/SystemPath.h"
 
 namespace Batch {
 
@@ -22,11 +24,11 @@ fs::path Canonical(const fs::path& path) {
 // The last part of a path as the user wrote it, trailing separators aside:
 // "in/a.tga" gives "a.tga", "nosuchdir/" gives "nosuchdir".
 std::string LastPart(const std::string& path) {
-    fs::path p(path);
+    fs::path p = Files::SystemPath(path);
     while (!p.empty() && p.filename().empty() && p.has_relative_path()) {
         p = p.parent_path();
     }
-    return p.filename().string();
+    return Files::PathText(p.filename());
 }
 
 struct FolderWalk {
@@ -36,30 +38,36 @@ struct FolderWalk {
     bool recursive;
 
     void Visit(const std::string& folder, const std::string& relative, bool isRoot) {
-        if (!isRoot && !outputFolder.empty() && Canonical(folder) == outputCanonical) {
+        if (!isRoot && !outputFolder.empty() &&
+            Canonical(Files::SystemPath(folder)) == outputCanonical) {
             return;  // the run's own output, when it lies below a source folder
         }
         std::vector<std::string> names;
         std::vector<std::string> subfolders;
-        std::error_code error;
-        fs::directory_iterator entries(folder.empty() ? fs::path(".") : fs::path(folder), error);
-        for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
-            const fs::directory_entry& entry = *entries;
-            const std::string name = entry.path().filename().string();
-            std::error_code statusError;
-            if (entry.is_directory(statusError)) {
+        std::vector<Files::FolderEntry> entries;
+        std::string reason;
+        if (!Files::ListFolder(folder, entries, reason)) {
+            plan.problems.push_back({folder, reason});
+            return;
+        }
+        using Type = Files::FolderEntry::Type;
+        for (Files::FolderEntry& entry : entries) {
+            if (entry.type == Type::Folder) {
                 // Links to folders are not followed, so a loop of links
                 // cannot make the walk endless.
-                if (recursive && !entry.is_symlink(statusError)) {
-                    subfolders.push_back(name);
+                if (recursive && !entry.link) {
+                    subfolders.push_back(std::move(entry.name));
                 }
-            } else if (HasTGAExtension(name) && entry.is_regular_file(statusError)) {
-                names.push_back(name);
+            } else if (HasTGAExtension(entry.name) &&
+                       (entry.type == Type::File || entry.type == Type::Unknown)) {
+                // One that cannot be looked at is left for the conversion,
+                // which says why it cannot be opened.
+                names.push_back(std::move(entry.name));
+            } else if (entry.type == Type::Unknown && recursive && !entry.link) {
+                // Perhaps a folder that cannot be entered: never skipped
+                // without a word.
+                plan.problems.push_back({JoinPath(folder, entry.name), entry.reason});
             }
-        }
-        if (error) {
-            plan.problems.push_back({folder, error.message()});
-            return;
         }
         std::sort(names.begin(), names.end());
         std::sort(subfolders.begin(), subfolders.end());
@@ -89,10 +97,10 @@ bool HasTGAExtension(const std::string& name) {
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
                     bool recursive) {
     BatchPlan plan;
-    FolderWalk walk{plan, Canonical(outputFolder), outputFolder, recursive};
+    FolderWalk walk{plan, Canonical(Files::SystemPath(outputFolder)), outputFolder, recursive};
     for (const std::string& input : inputs) {
         std::error_code error;
-        if (!input.empty() && fs::is_directory(input, error)) {
+        if (!input.empty() && fs::is_directory(Files::SystemPath(input), error)) {
             walk.Visit(input, "", true);
         } else {
             plan.jobs.push_back({input, input, JoinPath(outputFolder, LastPart(input))});

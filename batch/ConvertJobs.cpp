@@ -9,6 +9,7 @@
 #include "batch/EmitFinished.h"
 #include "batch/GroupedCommit.h"
 #include "batch/ParallelConvert.h"
+#include "files/SystemPath.h"
 
 namespace Batch {
 
@@ -21,9 +22,9 @@ std::vector<bool> PlanDestinations(const std::vector<BatchJob>& jobs) {
     DestinationClaims claims;
     std::vector<bool> taken(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const std::filesystem::path destination(jobs[i].destination);
-        taken[i] =
-            !claims.Claim(destination.parent_path().string(), destination.filename().string());
+        const std::filesystem::path destination = Files::SystemPath(jobs[i].destination);
+        taken[i] = !claims.Claim(Files::PathText(destination.parent_path()),
+                                 Files::PathText(destination.filename()));
     }
     return taken;
 }

@@ -13,6 +13,7 @@
 #include "codec/TGAFileRows.h"
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
+#include "files/SystemPath.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
 
@@ -35,7 +36,7 @@ std::string InParentheses(const std::string& reason) {
 // Anything at the path counts, a dangling link included.
 bool Exists(const std::string& path) {
     std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+    return std::filesystem::exists(std::filesystem::symlink_status(Files::SystemPath(path), error));
 }
 
 // The alpha-bit count the source's Image Descriptor declares, read from its
@@ -54,7 +55,7 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
            const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
            GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
     std::string& log = result.log;
-    const std::filesystem::path folder = std::filesystem::path(job.destination).parent_path();
+    const std::filesystem::path folder = Files::SystemPath(job.destination).parent_path();
     if (options.createFolders && !folder.empty()) {
         std::error_code error;
         std::filesystem::create_directories(folder, error);

@@ -5,10 +5,8 @@
 #include <vector>
 
 #include "batch/JoinPath.h"
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
+#include "files/FileIdentity.h"
+#include "files/SystemPath.h"
 
 namespace Batch {
 
@@ -28,7 +26,7 @@ std::string CanonicalPath(const fs::path& path) {
             canonical = path.lexically_normal();
         }
     }
-    return canonical.string();
+    return Files::PathText(canonical);
 }
 
 // The file a destination leads to, by its resolved path (links followed,
@@ -37,12 +35,10 @@ std::string CanonicalPath(const fs::path& path) {
 // free when one file of the run is planned and taken when the next is.
 std::vector<std::string> FileKeys(const fs::path& destination) {
     std::vector<std::string> keys;
-#ifndef _WIN32
-    struct stat info {};
-    if (::stat(destination.c_str(), &info) == 0) {
-        keys.push_back("file:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino));
+    if (const std::string identity = Files::FileIdentity(Files::PathText(destination));
+        !identity.empty()) {
+        keys.push_back("file:" + identity);
     }
-#endif
     fs::path path = destination;
     std::error_code error;
     for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(path, error)); ++hop) {
@@ -52,7 +48,9 @@ std::vector<std::string> FileKeys(const fs::path& destination) {
         }
         path = target.is_absolute() ? target : path.parent_path() / target;
     }
-    keys.push_back("path:" + CanonicalPath(path));
+    // A name not yet taken has no identity: where the file system ignores
+    // letter case, "X.tga" and "x.tga" are still one destination.
+    keys.push_back("path:" + Files::CaseFolded(CanonicalPath(path)));
     return keys;
 }
 
@@ -60,7 +58,7 @@ std::vector<std::string> FileKeys(const fs::path& destination) {
 
 bool DestinationClaims::Claim(std::string_view folder, std::string_view name) {
     const std::string destination = JoinPath(folder.empty() ? "." : folder, name);
-    const std::vector<std::string> keys = FileKeys(fs::path(destination));
+    const std::vector<std::string> keys = FileKeys(Files::SystemPath(destination));
     for (const std::string& key : keys) {
         if (claimed.count(key) != 0) {
             return false;

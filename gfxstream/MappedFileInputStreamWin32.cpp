@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <new>
 
+#include "files/SystemPath.h"
 #include "gfxstream/MappedFileInputStream.h"
 
 namespace GFXStream {
@@ -31,8 +32,8 @@ bool MappedFileInputStream::Open(const char* fileName) {
     // Others may go on reading the file, but nobody may change it while its
     // bytes are mapped.
     const HANDLE file =
-        ::CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+        ::CreateFileW(Files::WidePath(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -45,7 +46,7 @@ bool MappedFileInputStream::Open(const char* fileName) {
         ::CloseHandle(file);
         return false;
     }
-    const HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping == nullptr) {
         ::CloseHandle(file);
         return false;
