@@ -279,6 +279,7 @@ void MainDialog::FixInputs(const std::vector<std::string>& inputs) {
             AppendToLog(ProblemText(problem), Kind::Failure);
         }
         AppendToLog(std::string(kNothingToFixText) + TESSARY_LOG_EOL, Kind::Failure);
+        ::SendDlgItemMessageW(dialog_, IDC_LOG, EM_SCROLLCARET, 0, 0);
         return;
     }
     std::string destination;
@@ -345,9 +346,22 @@ void MainDialog::TakeOutbox() {
         ::SetDlgItemTextW(dialog_, IDC_LOG, L"");
         ::InvalidateRect(::GetDlgItem(dialog_, IDC_LOG), nullptr, TRUE);
     }
-    for (const auto& [text, kind] : texts) {
-        AppendToLog(text, kind);
+    // Consecutive texts of one kind go in as one, and the pane is drawn once:
+    // a rich edit control is slow to take many small insertions.
+    const HWND pane = ::GetDlgItem(dialog_, IDC_LOG);
+    ::SendMessageW(pane, WM_SETREDRAW, FALSE, 0);
+    for (std::size_t first = 0; first < texts.size();) {
+        std::string run = std::move(texts[first].first);
+        std::size_t next = first + 1;
+        for (; next < texts.size() && texts[next].second == texts[first].second; ++next) {
+            run += texts[next].first;
+        }
+        AppendToLog(run, texts[first].second);
+        first = next;
     }
+    ::SendMessageW(pane, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(pane, nullptr, TRUE);
+    ::SendMessageW(pane, EM_SCROLLCARET, 0, 0);
     if (progress.position != 0 && running_) {
         OnProgress(progress.position, progress.count, progress.name);
     }
@@ -463,5 +477,4 @@ void MainDialog::AppendToLog(const std::string& text, Kind kind) {
     ::SendMessageW(log, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
     const std::wstring wide = WideText(text);
     ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
-    ::SendMessageW(log, EM_SCROLLCARET, 0, 0);
 }
