@@ -1,19 +1,16 @@
 // printf-style formatting of log texts. The result is never cut: a long path
 // is logged whole, however long it is.
+//
+// Every log text ends its lines with "\n", on every system. What shows the
+// text gives it the medium's own line break: a text-mode stream does so by
+// itself, and the Win32 dialog's log pane (which shows a bare "\n" as no
+// break at all) where it inserts the text.
 #pragma once
 
 #include <cstdarg>
 #include <string>
 
 #include "batch/LogSink.h"
-
-// The line break that ends each log text: the system's own, since the dialog's
-// log pane on Windows shows a bare "\n" as no break at all.
-#ifdef _WIN32
-#define TESSARY_LOG_EOL "\r\n"
-#else
-#define TESSARY_LOG_EOL "\n"
-#endif
 
 #if defined(__GNUC__) || defined(__clang__)
 #define TESSARY_PRINTF_FORMAT(formatIndex, firstArgument) \

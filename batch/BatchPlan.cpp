@@ -95,7 +95,7 @@ bool HasTGAExtension(const std::string& name) {
 }
 
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
-                    bool recursive) {
+                    bool recursive, FileNaming naming) {
     BatchPlan plan;
     FolderWalk walk{plan, Canonical(Files::SystemPath(outputFolder)), outputFolder, recursive};
     for (const std::string& input : inputs) {
@@ -103,7 +103,9 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
         if (!input.empty() && fs::is_directory(Files::SystemPath(input), error)) {
             walk.Visit(input, "", true);
         } else {
-            plan.jobs.push_back({input, input, JoinPath(outputFolder, LastPart(input))});
+            const std::string name = LastPart(input);
+            plan.jobs.push_back(
+                {input, naming == FileNaming::ByName ? name : input, JoinPath(outputFolder, name)});
         }
     }
     return plan;

@@ -1,6 +1,7 @@
-// Turns the command line's FILE arguments into one job list, in argument
-// order. The whole list is made before anything is written, so files the
-// run itself writes are never taken as inputs.
+// Turns the inputs every front end is given (the command line's FILE
+// arguments, the dialogs' picked and dropped paths) into one job list, in
+// input order. The whole list is made before anything is written, so files
+// the run itself writes are never taken as inputs.
 #pragma once
 
 #include <string>
@@ -9,6 +10,11 @@
 #include "batch/BatchJob.h"
 
 namespace Batch {
+
+// How the log names a job whose input is a file rather than a folder: as it
+// was given (the command line), or by its name alone (the dialogs, whose
+// inputs are full paths from a picker).
+enum class FileNaming { AsGiven, ByName };
 
 struct BatchPlan {
     std::vector<BatchJob> jobs;
@@ -24,12 +30,12 @@ struct BatchPlan {
 // any case), and with `recursive` every one below it: each is shown as its
 // path relative to that folder and written under the same relative path
 // below `outputFolder`. When the output folder lies below a source folder,
-// nothing inside it is an input. Any other FILE is one job, shown as given
-// and written under its own name into `outputFolder`; one that does not
+// nothing inside it is an input. Any other FILE is one job, shown as
+// `naming` says and written under its own name into `outputFolder`; one that does not
 // exist (or is an empty string) is left for the conversion to report. An
 // empty `outputFolder` (nothing is written) excludes nothing.
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
-                    bool recursive);
+                    bool recursive, FileNaming naming = FileNaming::AsGiven);
 
 // True for names ending in ".tga" in any mix of cases.
 bool HasTGAExtension(const std::string& name);

@@ -1,6 +1,6 @@
-// Whether a TGA file is already in the form the batch writes (uncompressed,
-// rows bottom-up from left to right, no image ID, a 24-bit colour map where
-// there is one, nothing after the pixels), and if not, why. Reads only.
+// The --check of one named file: whether it is already in the form the
+// batch writes (Codec::NormalFormCheck decides), and if not, why; or why it
+// cannot be read. Reads only.
 #pragma once
 
 #include <string>
@@ -20,7 +20,8 @@ struct CheckResult {
     std::string error;                 // e.g. "Unable to open file", "ReadTGA: ..."
 };
 
-CheckResult CheckNormalForm(const char* path) noexcept;
+// With `keepAlphaBits`, the form that conversion with --keep-alpha-bits writes.
+CheckResult CheckNormalForm(const char* path, bool keepAlphaBits) noexcept;
 
 // One log line for a checked file: "name: normal form\n",
 // "name: not in normal form: run-length, top-down\n", "name: Error: ...\n".

@@ -17,7 +17,7 @@
 //   write or commit error:   name "->" destination "..." "Error: ... (reason)\n"
 //   skipped (noClobber):     name "->" destination "..." "Skipped (File exists)\n"
 // The reason, in parentheses, is what the system said; it is left out when
-// the system said nothing. (The Windows build ends lines with "\r\n".)
+// the system said nothing.
 //
 // An existing destination file is replaced only once its new content is
 // complete and on disk; on any failure it is left as it was.

@@ -24,10 +24,6 @@ namespace Batch {
 
 namespace {
 
-const char* MessageOf(const GFXStream::Exception& caught) {
-    return caught.message != nullptr ? caught.message : GFXStream::kNoMessageText;
-}
-
 // " (reason)", or nothing when there is no reason to give.
 std::string InParentheses(const std::string& reason) {
     return reason.empty() ? std::string() : " (" + reason + ")";
@@ -45,7 +41,7 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
     std::uint8_t header[TGAHeader::kSize];
     const std::uint32_t read = input.Read(header, TGAHeader::kSize);
     input.SkipBack(0, read);
-    return read == TGAHeader::kSize ? static_cast<std::uint8_t>(header[17] & 0x0F) : 0;
+    return read == TGAHeader::kSize ? TGAHeader::Decode(header).AlphaBits() : 0;
 }
 
 // Creates the destination's folders when asked, then writes the rows and
@@ -60,8 +56,7 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
         std::error_code error;
         std::filesystem::create_directories(folder, error);
         if (error) {
-            AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText,
-                      InParentheses(error.message()).c_str());
+            AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(error.message()).c_str());
             return;
         }
     }
@@ -71,7 +66,7 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
         const std::string why = output.FailureText() != nullptr
                                     ? output.FailureText()
                                     : WhyNotOpened(job.destination.c_str(), error, false);
-        AppendLog(log, "%s%s" TESSARY_LOG_EOL, kUnableToOpenText, InParentheses(why).c_str());
+        AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(why).c_str());
         return;
     }
     writing = true;
@@ -87,7 +82,7 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
     if (!result.finished.NotKept().empty()) {
         AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
     }
-    AppendLog(log, TESSARY_LOG_EOL);
+    AppendLog(log, "\n");
 }
 
 void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& options,
@@ -98,7 +93,7 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
     const std::string arrow = "->" + ShownName(job.destination) + "...";
 
     if (options.noClobber && !destinationTaken && Exists(job.destination)) {
-        AppendLog(log, "%s%s" TESSARY_LOG_EOL, arrow.c_str(), kSkippedExistingText);
+        AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedExistingText);
         result.outcome = FileOutcome::Skipped;
         return;
     }
@@ -106,7 +101,7 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
     ClearSystemError();
     if (!input.Open(job.source.c_str())) {
         const int error = LastSystemError();
-        AppendLog(log, ": %s%s" TESSARY_LOG_EOL, kUnableToOpenText,
+        AppendLog(log, ": %s%s\n", kUnableToOpenText,
                   InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
         return;
     }
@@ -132,23 +127,21 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
         imageRead = true;
         log += arrow;
         if (destinationTaken) {
-            AppendLog(log, "Error: %s" TESSARY_LOG_EOL, kDestinationTakenText);
+            AppendLog(log, "Error: %s\n", kDestinationTakenText);
         } else if (options.dryRun) {
-            AppendLog(log, "%s" TESSARY_LOG_EOL,
-                      Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
+            AppendLog(log, "%s\n", Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
             Write(job, *rows, alphaBits, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
         const int error = writing ? LastSystemError() : 0;
-        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL, MessageOf(caught),
+        AppendLog(log, "Error: %s%s\n", caught.Text(),
                   InParentheses(SystemErrorText(error)).c_str());
     } catch (const std::bad_alloc&) {
-        AppendLog(log, "Error: %s%s" TESSARY_LOG_EOL,
-                  imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
+        AppendLog(log, "Error: %s%s\n", imageRead ? "" : "ReadTGA: ", kOutOfMemoryText);
     } catch (const std::exception& caught) {
-        AppendLog(log, "Error: %s" TESSARY_LOG_EOL, caught.what());
+        AppendLog(log, "Error: %s\n", caught.what());
     }
 }
 

@@ -32,10 +32,10 @@ void Count(ConvertSummary& summary, FileOutcome outcome) {
 void AppendLostText(LogSink& log, const BatchJob& job, FileOutcome outcome) {
     try {
         std::string text = ShownName(job.shownName);
-        AppendLog(text, ": Error: %s" TESSARY_LOG_EOL, kNoMemoryForLogText);
+        AppendLog(text, ": Error: %s\n", kNoMemoryForLogText);
         log.AppendFile(text, outcome);
     } catch (const std::bad_alloc&) {
-        log.AppendFile("Error: Not enough memory to report a file" TESSARY_LOG_EOL, outcome);
+        log.AppendFile("Error: Not enough memory to report a file\n", outcome);
     }
 }
 

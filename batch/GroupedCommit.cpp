@@ -74,7 +74,7 @@ void GroupedCommit::Commit() {
             const char* const failed = failures[next++];
             if (failed != nullptr) {
                 file.result.log.resize(file.result.doneAt);
-                AppendLog(file.result.log, "Error: %s" TESSARY_LOG_EOL, failed);
+                AppendLog(file.result.log, "Error: %s\n", failed);
                 file.result.outcome = FileOutcome::Failed;
             }
         }

@@ -150,20 +150,6 @@ std::unique_ptr<Image> ReadBody(InputStream& stream, ReadProgressCallback callba
 
 }  // namespace
 
-void ReadScanline(std::uint8_t* rowBuffer, InputStream& stream, const TGAHeader& header) {
-    const std::uint32_t width = header.width;
-    const std::uint32_t bytesPerPixel = header.BytesPerPixel();
-    if (!header.IsRunLength()) {
-        ReadExactly(stream, rowBuffer, width * bytesPerPixel);
-        return;
-    }
-    PacketCarry carry;
-    ReadRunLengthRow(rowBuffer, stream, width, bytesPerPixel, carry);
-    if (carry.left != 0) {
-        throw Exception(kPacketCrossesRowText);
-    }
-}
-
 std::unique_ptr<Image> ReadTGA(InputStream& stream, ReadProgressCallback callback, void* userData) {
     try {
         return ReadBody(stream, callback, userData);

@@ -49,22 +49,11 @@ using ReadProgressCallback = void (*)(std::int32_t row, const void* data, void* 
 std::unique_ptr<Image> ReadTGA(GFXStream::InputStream& stream, ReadProgressCallback callback,
                                void* userData);
 
-// Fills `rowBuffer` (width x bytes-per-pixel bytes) with the next stored row,
-// uncompressed or from run-length packets, reordering nothing. It decodes a
-// row by itself, with no state kept from the row before, so a run-length
-// packet must end within the row: one that would pass its end is refused
-// with kPacketCrossesRowText once the row is full, and nothing is written
-// past the row. Whole images whose packets cross rows are read by ReadTGA
-// (or row by row with ReadRunLengthRow, which carries the packet over).
-void ReadScanline(std::uint8_t* rowBuffer, GFXStream::InputStream& stream, const TGAHeader& header);
-
 // The reader's own texts beyond the stream's.
 inline constexpr const char* kUnsupportedImageTypeText = "Unsupported image type";
 inline constexpr const char* kUnsupportedBitDepthText = "Unsupported bit depth";
 inline constexpr const char* kMissingColourMapText = "Colour-mapped image has no colour map";
 inline constexpr const char* kUnsupportedColourMapText = "Unsupported colour map entry size";
-inline constexpr const char* kPacketCrossesRowText =
-    "Run-length packet runs past the end of its row";
 inline constexpr const char* kPacketPastImageEndText =
     "Run-length packet runs past the last pixel of the image";
 

@@ -18,6 +18,21 @@ void ReadExactly(InputStream& stream, std::uint8_t* buffer, std::uint32_t n) {
     }
 }
 
+void SkipExactly(InputStream& stream, std::uint32_t n) {
+    if (stream.Skip(n) != n) {
+        throw GFXStream::Exception(GFXStream::kUnexpectedEndText);
+    }
+}
+
+// Run-length packet header: bit 7 set for a run, the low 7 bits the pixel
+// count minus one.
+bool IsRunPacket(std::uint8_t packetHeader) {
+    return (packetHeader & 0x80) != 0;
+}
+std::uint32_t PacketPixelCount(std::uint8_t packetHeader) {
+    return (packetHeader & 0x7Fu) + 1;
+}
+
 // Copies the first pixel of `run` over the rest of it. Runs are mostly tens
 // to hundreds of pixels, where a string copy's start-up cost dominates, so
 // the pixel is repeated into one 24-byte pattern (a whole number of 1-, 2-,
@@ -49,19 +64,25 @@ void Replicate(std::uint8_t* run, std::size_t count) {
 
 // The walk over the packets for pixels of B bytes, so that every copy has
 // a size known when compiling. A run's value is its B bytes as stored, the
-// byte order of uncompressed pixels.
+// byte order of uncompressed pixels. Without `row` the pixels are only
+// stepped over: raw bytes are skipped and a run's value is kept in `carry`,
+// so that a row can later be decoded from where it starts.
 template <std::uint32_t B>
-void ReadRow(std::uint8_t* row, InputStream& stream, std::uint32_t width, PacketCarry& carry) {
+void WalkRow(std::uint8_t* row, InputStream& stream, std::uint32_t width, PacketCarry& carry) {
     std::uint32_t done = 0;
     if (carry.left != 0 && width != 0) {
         // The packet the previous row began: its run value was kept, its
         // raw pixels are the next bytes of the stream.
         done = std::min(carry.left, width);
         if (carry.run) {
-            std::memcpy(row, carry.pixel, B);
-            Replicate<B>(row, done);
-        } else {
+            if (row != nullptr) {
+                std::memcpy(row, carry.pixel, B);
+                Replicate<B>(row, done);
+            }
+        } else if (row != nullptr) {
             ReadExactly(stream, row, done * B);
+        } else {
+            SkipExactly(stream, done * B);
         }
         carry.left -= done;
     }
@@ -69,9 +90,15 @@ void ReadRow(std::uint8_t* row, InputStream& stream, std::uint32_t width, Packet
         const std::uint8_t packetHeader = stream.ReadByte();
         const std::uint32_t count = PacketPixelCount(packetHeader);
         const std::uint32_t here = std::min(count, width - done);
-        std::uint8_t* const at = row + std::size_t{done} * B;
         carry.run = IsRunPacket(packetHeader);
-        if (carry.run) {
+        if (row == nullptr) {
+            if (carry.run) {
+                ReadExactly(stream, carry.pixel, B);
+            } else {
+                SkipExactly(stream, here * B);
+            }
+        } else if (carry.run) {
+            std::uint8_t* const at = row + std::size_t{done} * B;
             if constexpr (B == 1) {
                 at[0] = stream.ReadByte();
             } else {
@@ -82,7 +109,7 @@ void ReadRow(std::uint8_t* row, InputStream& stream, std::uint32_t width, Packet
                 std::memcpy(carry.pixel, at, B);
             }
         } else {
-            ReadExactly(stream, at, here * B);
+            ReadExactly(stream, row + std::size_t{done} * B, here * B);
         }
         carry.left = count - here;
         done += here;
@@ -95,16 +122,16 @@ void ReadRunLengthRow(std::uint8_t* row, InputStream& stream, std::uint32_t widt
                       std::uint32_t bytesPerPixel, PacketCarry& carry) {
     switch (bytesPerPixel) {
         case 1:
-            ReadRow<1>(row, stream, width, carry);
+            WalkRow<1>(row, stream, width, carry);
             break;
         case 2:
-            ReadRow<2>(row, stream, width, carry);
+            WalkRow<2>(row, stream, width, carry);
             break;
         case 3:
-            ReadRow<3>(row, stream, width, carry);
+            WalkRow<3>(row, stream, width, carry);
             break;
         default:
-            ReadRow<4>(row, stream, width, carry);
+            WalkRow<4>(row, stream, width, carry);
             break;
     }
 }

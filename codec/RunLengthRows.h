@@ -1,6 +1,8 @@
-// Run-length pixel data read row by row. The packets are one stream over all
-// pixels in file order, and a packet may carry on from the end of one stored
-// row into the next; what it still owes is kept between rows.
+// Run-length pixel data read row by row: the one walk over the packets, for
+// decoding, for indexing where each row starts and for checking a file. The
+// packets are one stream over all pixels in file order, and a packet may
+// carry on from the end of one stored row into the next; what it still owes
+// is kept between rows.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +20,11 @@ struct PacketCarry {
 
 // Fills `row` with the next `width` pixels of the packet stream, starting with
 // what `carry` owes, and leaves in `carry` what the last packet still owes.
-// Nothing is stored outside the row's width x bytesPerPixel bytes. Raises the
-// stream's "Unexpected end of input" when the data is cut short.
+// Nothing is stored outside the row's width x bytesPerPixel bytes. With a
+// null `row` the pixels are stepped over instead: the stream ends where it
+// would after decoding, and `carry` holds the run value a row decoded from
+// there needs. Raises the stream's "Unexpected end of input" when the data is
+// cut short.
 void ReadRunLengthRow(std::uint8_t* row, GFXStream::InputStream& stream, std::uint32_t width,
                       std::uint32_t bytesPerPixel, PacketCarry& carry);
 

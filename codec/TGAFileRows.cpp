@@ -12,17 +12,6 @@ namespace Codec {
 
 using GFXStream::Exception;
 
-namespace {
-
-void SkipExactly(GFXStream::ByteRangeInputStream& file, std::uint64_t n) {
-    if (file.Remaining() < n) {
-        throw Exception(GFXStream::kUnexpectedEndText);
-    }
-    file.Seek(file.Offset() + n);
-}
-
-}  // namespace
-
 TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source) {
     // The header, image ID and colour map are read by ReadTGA itself, from a
     // copy whose header declares no rows: the same checks, texts and palette,
@@ -78,44 +67,31 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
     }
 }
 
-void TGAFileRows::CheckUncompressedData() const {
-    if (file.RangeSize() - pixelStart < std::uint64_t{header.height} * rowBytes) {
+void TGAFileRows::CheckUncompressedData() {
+    pixelEnd = pixelStart + std::uint64_t{header.height} * rowBytes;
+    if (file.RangeSize() < pixelEnd) {
         throw Exception(GFXStream::kUnexpectedEndText);
     }
 }
 
-// Walks the packet headers once, in file order, as ReadRunLengthRow would:
-// each stored row takes the next `width` pixels of the packet stream, and a
+// Walks the packets once, in file order, recording where each stored row
+// starts: each row takes the next `width` pixels of the packet stream, and a
 // packet may carry on into the next row but not past the last pixel.
 void TGAFileRows::IndexRunLengthRows() {
-    const std::uint32_t width = header.width;
-    const std::uint32_t bytesPerPixel = header.BytesPerPixel();
     rowStarts.resize(header.height);
     file.Seek(pixelStart);
     PacketCarry carry;
     for (RowStart& row : rowStarts) {
-        row = {file.Offset(), carry};
-        std::uint32_t left = width;
-        while (left > 0) {
-            if (carry.left == 0) {
-                const std::uint8_t packetHeader = file.ReadByte();
-                carry.left = PacketPixelCount(packetHeader);
-                carry.run = IsRunPacket(packetHeader);
-                if (carry.run && file.Read(carry.pixel, bytesPerPixel) != bytesPerPixel) {
-                    throw Exception(GFXStream::kUnexpectedEndText);
-                }
-            }
-            const std::uint32_t take = std::min(carry.left, left);
-            if (!carry.run) {
-                SkipExactly(file, std::uint64_t{take} * bytesPerPixel);
-            }
-            carry.left -= take;
-            left -= take;
+        if (carry.left != 0) {
+            packetsCrossRows = true;
         }
+        row = {file.Offset(), carry};
+        ReadRunLengthRow(nullptr, file, header.width, header.BytesPerPixel(), carry);
     }
     if (carry.left != 0) {
         throw Exception(kPacketPastImageEndText);
     }
+    pixelEnd = file.Offset();
 }
 
 std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) {

@@ -41,6 +41,14 @@ class TGAFileRows : public RowSource {
     std::uint32_t Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) override;
     void Finish() override { file.CheckUnchanged(); }
 
+    const TGAHeader& Header() const { return header; }
+    // Where the pixel data ends in the range: what follows is neither
+    // read nor written.
+    std::uint64_t PixelEnd() const { return pixelEnd; }
+    // Whether a run-length packet carries on from one stored row into the
+    // next, which many readers cannot follow.
+    bool PacketsCrossRows() const { return packetsCrossRows; }
+
   private:
     // Where a stored run-length row begins, and what the packet before it
     // still owes it.
@@ -49,7 +57,7 @@ class TGAFileRows : public RowSource {
         PacketCarry carry;
     };
 
-    void CheckUncompressedData() const;
+    void CheckUncompressedData();
     void IndexRunLengthRows();
     void MakeRow(std::uint32_t stored, std::uint8_t* row);
 
@@ -58,6 +66,8 @@ class TGAFileRows : public RowSource {
     std::unique_ptr<Image> shape;  // dimensions, class and palette; no rows
     ImageDesc desc;
     std::uint64_t pixelStart = 0;
+    std::uint64_t pixelEnd = 0;
+    bool packetsCrossRows = false;
     std::size_t rowBytes = 0;
     std::vector<RowStart> rowStarts;      // run-length files, in stored order
     std::vector<std::uint8_t> rowBuffer;  // decoded or mirrored rows

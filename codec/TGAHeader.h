@@ -11,8 +11,9 @@
 //   8      16    X-origin, 10: Y-origin, carried through unchanged
 //  12      16    Image Width, 14: Image Height
 //  16       8    Pixel Depth: 8, 16, 24 or 32 bits are accepted
-//  17       8    Image Descriptor: bit 4 pixels right to left, bit 5 rows
-//                top to bottom; the other bits are ignored, written as 0
+//  17       8    Image Descriptor: bits 0 to 3 the alpha-bit count, bit 4
+//                pixels right to left, bit 5 rows top to bottom; the other
+//                bits are ignored, written as 0
 //
 // 16-bit fields are little-endian and two sit at odd offsets, so the record
 // moves as one 18-byte block and is decoded field by field. Image Types 32
@@ -53,6 +54,8 @@ struct TGAHeader {
     bool IsRightToLeft() const { return (imageDescriptor & 0x10) != 0; }
     bool IsTopDown() const { return (imageDescriptor & 0x20) != 0; }
     bool HasColourMap() const { return colorMapType != 0; }
+    // The alpha-bit count the Image Descriptor declares (bits 0 to 3).
+    std::uint8_t AlphaBits() const { return static_cast<std::uint8_t>(imageDescriptor & 0x0F); }
     // Bytes per stored colour-map entry: 2, 3 or 4, or 0 when the entry size
     // is one this program cannot decode.
     std::uint32_t ColourMapEntryBytes() const;
@@ -76,14 +79,5 @@ ColourMapLayout ColourMapOf(const TGAHeader& header);
 // ColourMapEntryBytes() bytes: 15/16-bit entries are a little-endian
 // X1R5G5B5 value, 24/32-bit ones blue, green, red (and alpha, dropped).
 PaletteColour DecodeColourMapEntry(const std::uint8_t* entry, std::uint32_t entryBytes);
-
-// Run-length packet header: bit 7 set for a run, the low 7 bits the pixel
-// count minus one.
-inline bool IsRunPacket(std::uint8_t packetHeader) {
-    return (packetHeader & 0x80) != 0;
-}
-inline std::uint32_t PacketPixelCount(std::uint8_t packetHeader) {
-    return (packetHeader & 0x7Fu) + 1;
-}
 
 }  // namespace Codec

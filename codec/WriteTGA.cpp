@@ -24,11 +24,6 @@ bool FitsWord(std::int32_t value) {
     return value >= 0 && value <= 0xFFFF;
 }
 
-bool WritesColourMap(const ImageDesc& image) {
-    const bool indexed = image.bitsPerPixel == 8 || image.imageClass == ImageClass::ColourMapped;
-    return indexed && image.paletteSize != 0;
-}
-
 std::uint8_t ImageTypeFor(const ImageDesc& image, bool rle) {
     std::uint8_t type = 1;
     // An 8-bit picture without a palette has nothing to index: as Image
@@ -256,6 +251,11 @@ void WriteBody(OutputStream& stream, RowSource& source, bool rle, std::uint8_t a
 }
 
 }  // namespace
+
+bool WritesColourMap(const ImageDesc& image) {
+    const bool indexed = image.bitsPerPixel == 8 || image.imageClass == ImageClass::ColourMapped;
+    return indexed && image.paletteSize != 0;
+}
 
 void WriteTGA(OutputStream& stream, const Image& image, bool rle, std::uint8_t alphaBits) {
     ImageRows rows(image);

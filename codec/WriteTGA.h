@@ -39,6 +39,11 @@ void WriteTGA(GFXStream::OutputStream& stream, const Image& image, bool rle,
 void WriteTGA(GFXStream::OutputStream& stream, RowSource& source, bool rle,
               std::uint8_t alphaBits = 0);
 
+// Whether the writer gives a picture a colour map: when its pixels are
+// indices (8 bits with a palette, or a colour-mapped class) and there is a
+// palette to write.
+bool WritesColourMap(const ImageDesc& image);
+
 inline constexpr const char* kUnsupportedColourDepthText = "Unsupported colour depth";
 inline constexpr const char* kDimensionsTooLargeText = "Image dimensions do not fit a TGA header";
 inline constexpr const char* kPaletteTooLargeText = "Palette does not fit a TGA colour map";

@@ -79,7 +79,7 @@ std::unique_ptr<Image> DecodeChecked(const std::uint8_t* data, std::size_t size)
         image = ReadTGA(stream, OnRow, &state);
     } catch (const GFXStream::Exception& e) {
         if (!IsReaderText(e.message)) {
-            FuzzFailure(e.message ? e.message : "exception without a message");
+            FuzzFailure(e.Text());
         }
         return nullptr;
     } catch (const std::bad_alloc&) {

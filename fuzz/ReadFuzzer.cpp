@@ -3,8 +3,6 @@
 #include "DecodeCheck.h"
 #include "FuzzTarget.h"
 
-using namespace Codec;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     DecodeChecked(data, size);
     return 0;

@@ -21,7 +21,7 @@ std::vector<std::uint8_t> Encode(const Image& image, bool rle) {
     try {
         WriteTGA(out, image, rle);
     } catch (const GFXStream::Exception& e) {
-        FuzzFailure(e.message ? e.message : "WriteTGA raised without a message");
+        FuzzFailure(e.Text());
     }
     return out.bytes;
 }
@@ -33,7 +33,7 @@ std::unique_ptr<Image> DecodeWritten(const std::vector<std::uint8_t>& bytes) {
         FUZZ_REQUIRE(in.Remaining() == 0);  // the writer adds nothing after the pixels
         return image;
     } catch (const GFXStream::Exception& e) {
-        FuzzFailure(e.message ? e.message : "ReadTGA raised without a message");
+        FuzzFailure(e.Text());
     }
 }
 

@@ -19,8 +19,6 @@
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MemoryInputStream.h"
 
-using namespace Files;
-
 using GFXStream::Exception;
 using GFXStream::FileOutputStream;
 

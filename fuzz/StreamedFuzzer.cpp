@@ -50,10 +50,6 @@ struct Outcome {
     std::string error;
 };
 
-std::string TextOf(const GFXStream::Exception& e) {
-    return e.message != nullptr ? e.message : "(no message)";
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -65,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         WriteTGA(out, *image, false);
         expected.bytes = std::move(out.bytes);
     } catch (const GFXStream::Exception& e) {
-        expected.error = TextOf(e);
+        expected.error = e.Text();
     } catch (const std::bad_alloc&) {
         return 0;  // a picture too large to hold: only the streamed path converts it
     }
@@ -77,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         WriteTGA(out, rows, false);
         streamed.bytes = std::move(out.bytes);
     } catch (const GFXStream::Exception& e) {
-        streamed.error = TextOf(e);
+        streamed.error = e.Text();
         FUZZ_REQUIRE(out.bytes.empty());  // refused before anything was written
     }
     FUZZ_REQUIRE(streamed.error == expected.error);

@@ -42,9 +42,13 @@ Exception::~Exception() {
     std::free(message);
 }
 
+const char* Exception::Text() const {
+    return message != nullptr ? message : kNoMessageText;
+}
+
 void RaiseWithPrefix(const char* prefix, const Exception& caught) {
     constexpr std::size_t kMaxInner = 190;
-    const char* inner = caught.message ? caught.message : kNoMessageText;
+    const char* inner = caught.Text();
     std::string text(prefix);
     text.append(inner, ::strnlen(inner, kMaxInner));
     throw Exception(text.c_str());

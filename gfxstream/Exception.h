@@ -1,6 +1,6 @@
 // The one failure type of streams and codecs. It carries a single message
-// text that it owns; it derives from nothing, so handlers read `message`
-// directly. `message` is null only when no memory was left for its copy.
+// text that it owns; it derives from nothing, so handlers read its text with
+// Text(). `message` is null only when no memory was left for its copy.
 #pragma once
 
 namespace GFXStream {
@@ -15,6 +15,9 @@ class Exception {
     Exception& operator=(const Exception& other);
     Exception& operator=(Exception&& other) noexcept;
     virtual ~Exception();
+
+    // The message, or kNoMessageText when there is none.
+    const char* Text() const;
 
     char* message;
 };

@@ -21,7 +21,7 @@ namespace {
 // The help, laid out by hand so that it fits 80 columns.
 constexpr const char* kHelp =
     "Usage: tessary-cli [options] -o DIR FILE...\n"
-    "       tessary-cli --check [-r] FILE...\n"
+    "       tessary-cli --check [-r] [--keep-alpha-bits] FILE...\n"
     "\n"
     "Repairs Targa (TGA) images: reads every file, whichever TGA variant it is\n"
     "stored in, and writes it again into DIR under its own name as a plain TGA\n"
@@ -40,7 +40,8 @@ constexpr const char* kHelp =
     "  -n, --dry-run        read every file and say what would be written and\n"
     "                       what replaced, but write nothing\n"
     "      --check          write nothing; say whether each file is already in\n"
-    "                       normal form, and why not\n"
+    "                       normal form, and why not (with --keep-alpha-bits:\n"
+    "                       the form that option writes)\n"
     "      --files-from F   read more FILEs from F, one a line (- for standard\n"
     "                       input)\n"
     "  -0, --null           names in --files-from end with NUL (find -print0)\n"
@@ -111,8 +112,8 @@ int ParseCommandLine(int argc, char** argv, CommandLine& commandLine) {
                  "Take the .tga files below each folder FILE too");
     auto* rle = app.add_flag("--rle", commandLine.rle,
                              "Write run-length encoded files (Image Type 9, 10 or 11)");
-    auto* keepAlpha = app.add_flag("--keep-alpha-bits", commandLine.keepAlphaBits,
-                                   "Keep the source's alpha-bit count in the Image Descriptor");
+    app.add_flag("--keep-alpha-bits", commandLine.keepAlphaBits,
+                 "Keep the source's alpha-bit count in the Image Descriptor");
     auto* noClobber =
         app.add_flag("--no-clobber", commandLine.noClobber, "Skip files whose destination exists");
     auto* dryRun = app.add_flag("-n,--dry-run", commandLine.dryRun,
@@ -135,8 +136,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine& commandLine) {
                  "Print only the summary line, and failed files to standard error");
     auto* files = app.add_option("FILE", commandLine.inputs, "TGA files or folders to convert")
                       ->type_name("");
-    check->excludes(output)->excludes(rle)->excludes(keepAlpha)->excludes(noClobber)->excludes(
-        dryRun);
+    check->excludes(output)->excludes(rle)->excludes(noClobber)->excludes(dryRun);
 
     try {
         app.parse(argc, argv);

@@ -122,7 +122,7 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
             break;
         }
         log.ShowProgress(++position, plan.jobs.size(), job.shownName);
-        const CheckResult result = CheckNormalForm(job.source.c_str());
+        const CheckResult result = CheckNormalForm(job.source.c_str(), commandLine.keepAlphaBits);
         FileOutcome outcome = FileOutcome::Converted;
         switch (result.outcome) {
             case CheckOutcome::Normal:

@@ -24,18 +24,6 @@ void TerminalLog::Print(std::FILE* stream, std::string_view text) {
         return;
     }
     EraseProgress();
-#ifdef _WIN32
-    // The log's lines end in "\r\n", and a text-mode stream turns every "\n"
-    // into "\r\n" itself: the "\r" is left to the stream.
-    std::string lines;
-    lines.reserve(text.size());
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        if (!(text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n')) {
-            lines.push_back(text[at]);
-        }
-    }
-    text = lines;
-#endif
     errno = 0;
     const bool written =
         std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;

@@ -1,16 +1,14 @@
 #include "app/gui/BatchRunner.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <exception>
-#include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "batch/AppendLog.h"
 #include "batch/ConvertJobs.h"
-#include "batch/JoinPath.h"
 #include "batch/LogSink.h"
 #include "batch/ShownName.h"
 
@@ -61,21 +59,12 @@ BatchRunner::~BatchRunner() {
 }
 
 BatchPlan BatchRunner::MakePlan(const QStringList& inputs, const QString& destination) {
-    const std::string folder = Encode(destination);
-    BatchPlan plan;
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<std::size_t>(inputs.size()));
     for (const QString& input : inputs) {
-        const QFileInfo info(input);
-        if (info.isDir()) {
-            BatchPlan below = PlanBatch({Encode(input)}, folder, true);
-            std::move(below.jobs.begin(), below.jobs.end(), std::back_inserter(plan.jobs));
-            std::move(below.problems.begin(), below.problems.end(),
-                      std::back_inserter(plan.problems));
-        } else {
-            const std::string name = Encode(info.fileName());
-            plan.jobs.push_back({Encode(input), name, JoinPath(folder, name)});
-        }
+        paths.push_back(Encode(input));
     }
-    return plan;
+    return PlanBatch(paths, Encode(destination), true, FileNaming::ByName);
 }
 
 std::string BatchRunner::ProblemText(const BatchPlan::Problem& problem) {

@@ -10,8 +10,6 @@
 #include "app/gui/Icon.h"
 #include "app/gui/MainDialog.h"
 
-using namespace Batch;
-
 namespace {
 
 void Describe(QCommandLineParser& parser) {

@@ -1,10 +1,10 @@
 #include "app/win32/ConvertFiles.h"
 
 #include <filesystem>
-#include <iterator>
 #include <system_error>
 
 #include "app/win32/FileList.h"
+#include "batch/BatchPlan.h"
 #include "files/SystemPath.h"
 
 using namespace Batch;
@@ -19,18 +19,15 @@ bool IsFolder(const std::string& path) {
 }  // namespace
 
 std::vector<BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList) {
-    const std::string_view destination = destinationFolder != nullptr ? destinationFolder : "";
-    SplitFileListResult split = SplitFileList(fileList);
-    std::vector<BatchJob> jobs;
-    jobs.reserve(split.names.size());
-    for (std::string& name : split.names) {
-        BatchJob job;
-        job.source = JoinPath(split.folder, name);
-        job.destination = JoinPath(destination, name);
-        job.shownName = std::move(name);
-        jobs.push_back(std::move(job));
+    const SplitFileListResult split = SplitFileList(fileList);
+    std::vector<std::string> paths;
+    paths.reserve(split.names.size());
+    for (const std::string& name : split.names) {
+        paths.push_back(JoinPath(split.folder, name));
     }
-    return jobs;
+    return PlanBatch(paths, destinationFolder != nullptr ? destinationFolder : "", false,
+                     FileNaming::ByName)
+        .jobs;
 }
 
 ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const char* fileList,
@@ -49,20 +46,7 @@ std::vector<std::string> InputsFromFileList(const char* fileList) {
 }
 
 BatchPlan PlanInputs(const std::vector<std::string>& inputs, const std::string& destination) {
-    BatchPlan plan;
-    for (const std::string& input : inputs) {
-        if (IsFolder(input)) {
-            BatchPlan below = PlanBatch({input}, destination, true);
-            std::move(below.jobs.begin(), below.jobs.end(), std::back_inserter(plan.jobs));
-            std::move(below.problems.begin(), below.problems.end(),
-                      std::back_inserter(plan.problems));
-        } else {
-            std::string name = Files::PathText(Files::SystemPath(input).filename());
-            std::string written = JoinPath(destination, name);
-            plan.jobs.push_back({input, std::move(name), std::move(written)});
-        }
-    }
-    return plan;
+    return PlanBatch(inputs, destination, true, FileNaming::ByName);
 }
 
 std::vector<std::string> UsableInputs(const std::vector<std::string>& paths) {

@@ -3,7 +3,8 @@
 // file is written under its own name into the destination folder and logged
 // as the bare name; a folder stands for every .tga file below it, written
 // and logged by its path inside the folder. The jobs are converted with
-// ConvertJobs, as every front end converts them.
+// ConvertJobs, as every front end converts them, after Batch::PlanBatch has
+// made the list, as every front end makes it.
 #pragma once
 
 #include <string>

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-using namespace Batch;
-
 namespace {
 // Windows takes either separator in a path and writes the backslash.
 #ifdef _WIN32
@@ -12,29 +10,6 @@ constexpr std::string_view kSeparators = "\\/";
 constexpr std::string_view kSeparators = "/";
 #endif
 }  // namespace
-
-std::string MakeFileList(std::string_view fullPath) {
-    std::string list(fullPath);
-    list.push_back('\0');
-    list.push_back('\0');
-    return list;
-}
-
-std::string MakeFileList(std::string_view folder, std::span<const std::string> names) {
-    std::string list;
-    if (names.empty()) {
-        list.push_back('\0');
-        return list;
-    }
-    list.append(folder);
-    list.push_back('\0');
-    for (const std::string& name : names) {
-        list.append(name);
-        list.push_back('\0');
-    }
-    list.push_back('\0');
-    return list;
-}
 
 SplitFileListResult SplitFileList(const char* fileList) {
     SplitFileListResult result;

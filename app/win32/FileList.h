@@ -6,18 +6,10 @@
 // not valid UTF-8 passes through unchanged.
 #pragma once
 
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "batch/JoinPath.h"
-
-// A list of exactly one full path.
-std::string MakeFileList(std::string_view fullPath);
-// A folder and bare names in it. With no names the list is empty (just the
-// terminator), since a folder alone would read as a single path.
-std::string MakeFileList(std::string_view folder, std::span<const std::string> names);
 
 // A list taken apart: the folder the names are found in ("" means the
 // current directory) and the names in list order.

@@ -84,7 +84,7 @@ class PostingLog : public LogSink {
 
 std::string ProblemText(const BatchPlan::Problem& problem) {
     std::string text = ShownName(problem.folder);
-    AppendLog(text, ": Unable to open folder (%s)" TESSARY_LOG_EOL, problem.reason.c_str());
+    AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
     return text;
 }
 
@@ -278,7 +278,7 @@ void MainDialog::FixInputs(const std::vector<std::string>& inputs) {
         for (const BatchPlan::Problem& problem : found.problems) {
             AppendToLog(ProblemText(problem), Kind::Failure);
         }
-        AppendToLog(std::string(kNothingToFixText) + TESSARY_LOG_EOL, Kind::Failure);
+        AppendToLog(std::string(kNothingToFixText) + "\n", Kind::Failure);
         ::SendDlgItemMessageW(dialog_, IDC_LOG, EM_SCROLLCARET, 0, 0);
         return;
     }
@@ -322,11 +322,11 @@ void MainDialog::StartBatch(BatchPlan plan) {
         } catch (const std::exception& e) {
             // Only what escapes the batch itself (memory for the plan), so
             // that the dialog is told the batch is over.
-            log.Append(std::string("Error: ") + e.what() + TESSARY_LOG_EOL);
+            log.Append(std::string("Error: ") + e.what() + "\n");
         }
         summary.failed += plan.problems.size();
         const std::size_t planned = plan.jobs.size() + plan.problems.size();
-        log.Post(SummaryText(summary, planned) + TESSARY_LOG_EOL, Kind::Summary);
+        log.Post(SummaryText(summary, planned) + "\n", Kind::Summary);
         ::PostMessageW(dialog, kBatchDoneMessage, 0, 0);
     });
 }
@@ -475,6 +475,14 @@ void MainDialog::AppendToLog(const std::string& text, Kind kind) {
                                                : CFE_BOLD;
     format.crTextColor = kFailureColour;
     ::SendMessageW(log, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
-    const std::wstring wide = WideText(text);
+    // The log's lines end in "\n"; the pane keeps the system's "\r\n", which
+    // a copy of the log then carries.
+    std::wstring wide;
+    for (const wchar_t ch : WideText(text)) {
+        if (ch == L'\n') {
+            wide.push_back(L'\r');
+        }
+        wide.push_back(ch);
+    }
     ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
 }

@@ -1,10 +1,10 @@
 // The normal-form check on the bundled samples and on the batch's output.
 #include <gtest/gtest.h>
 
-#include "app/win32/ConvertFiles.h"
-#include "app/win32/FileList.h"
 #include "batch/CheckNormalForm.h"
+#include "batch/ConvertJobs.h"
 #include "support/AppTestSupport.h"
+#include "support/Jobs.h"
 
 using namespace Batch;
 
@@ -22,14 +22,14 @@ class SampleCheckTest : public ::testing::TestWithParam<SampleCase> {};
 TEST_P(SampleCheckTest, NamesWhyTheSampleNeedsRepairAndItsRepairIsNormal) {
     const SampleCase& c = GetParam();
     const std::string path = kSamples + "/" + c.file;
-    const CheckResult before = CheckNormalForm(path.c_str());
+    const CheckResult before = CheckNormalForm(path.c_str(), false);
     ASSERT_EQ(before.outcome, CheckOutcome::NotNormal) << before.error;
     EXPECT_EQ(before.reasons, c.reasons);
 
     TempDir temp;
     RecordingLog log;
-    ConvertFiles(log, temp.Path().c_str(), MakeFileList(path).c_str());
-    const CheckResult after = CheckNormalForm((temp / c.file).c_str());
+    ConvertJobs(log, JobsFor(kSamples, {c.file}, temp.Path()));
+    const CheckResult after = CheckNormalForm((temp / c.file).c_str(), false);
     EXPECT_EQ(after.outcome, CheckOutcome::Normal) << log.text;
     EXPECT_TRUE(after.reasons.empty());
 }
@@ -62,9 +62,20 @@ TEST(CheckNormalFormTest, StrayBytesAfterThePixelsAreCounted) {
     bytes.insert(bytes.end(), {1, 2, 3});
     WriteFileBytes(temp / "a.tga", bytes);
 
-    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
 
     EXPECT_EQ(result.reasons, std::vector<std::string>{"3 bytes after the pixels"});
+}
+
+TEST(CheckNormalFormTest, DifferencesNoPartOfTheLayoutNamesAreHeaderFields) {
+    TempDir temp;
+    Bytes bytes = ExpectedPlainTGA(2, 2);
+    bytes[5] = 4;  // a colour-map length left behind without a colour map
+    WriteFileBytes(temp / "a.tga", bytes);
+
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
+
+    EXPECT_EQ(result.reasons, std::vector<std::string>{"header fields"});
 }
 
 TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
@@ -76,7 +87,7 @@ TEST(CheckNormalFormTest, RunLengthPacketsAcrossRowsAreNamed) {
     bytes.insert(bytes.end(), {0x82, 7, 0x00, 8});  // a run of 3 over 2 rows
     WriteFileBytes(temp / "a.tga", bytes);
 
-    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str());
+    const CheckResult result = CheckNormalForm((temp / "a.tga").c_str(), false);
 
     EXPECT_EQ(result.reasons,
               (std::vector<std::string>{"run-length", "run-length packets cross rows"}));
@@ -88,8 +99,8 @@ TEST(CheckNormalFormTest, UnreadableFilesFailWithTheConversionsTexts) {
     cut.resize(20);
     WriteFileBytes(temp / "cut.tga", cut);
 
-    const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str());
-    const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str());
+    const CheckResult missing = CheckNormalForm((temp / "none.tga").c_str(), false);
+    const CheckResult truncated = CheckNormalForm((temp / "cut.tga").c_str(), false);
 
     EXPECT_EQ(FormatCheckLine("none.tga", missing),
               "none.tga: Unable to open file (No such file or directory)\n");

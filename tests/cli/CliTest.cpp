@@ -13,7 +13,6 @@
 #include "batch/ConvertOneFile.h"
 #include "support/AppTestSupport.h"
 
-using namespace Files;
 using namespace Batch;
 
 extern char** environ;
@@ -398,6 +397,12 @@ TEST_F(CliTest, KeepAlphaBitsKeepsTheDescriptorsCount) {
     ASSERT_EQ(Cli({"--keep-alpha-bits", "-o", "kept", "a.tga"}).status, 0);
     EXPECT_EQ(ReadFileBytes(temp / "plain/a.tga").at(17), 0);
     EXPECT_EQ(ReadFileBytes(temp / "kept/a.tga").at(17), 0x08);
+    // --check answers for the conversion with the same choice.
+    EXPECT_EQ(Cli({"--check", "plain/a.tga", "kept/a.tga"}).out,
+              "plain/a.tga: normal form\n"
+              "kept/a.tga: not in normal form: attribute bits in the image descriptor\n"
+              "1 in normal form, 1 not in normal form, 0 failed\n");
+    EXPECT_EQ(Cli({"--check", "--keep-alpha-bits", "kept/a.tga"}).status, 0);
 }
 
 // An input the test holds a lease on keeps the batch in its open until the

@@ -17,7 +17,6 @@
 #include "support/Corpus.h"
 
 using namespace Codec;
-using namespace Files;
 
 namespace {
 

@@ -181,20 +181,6 @@ TEST(ReadTGA, PacketsAcrossRowsConvertToTheNormalFormInEveryOrientationAndDepth)
     EXPECT_EQ(PixelBytes(*narrow), Concat(Bytes(128, 1), Bytes(72, 2)));
 }
 
-TEST(ReadTGA, ScanlineAloneRefusesAPacketThatCrossesItsRow) {
-    std::uint8_t headerBytes[TGAHeader::kSize];
-    const Bytes stored = TgaHeader(11, 2, 2, 8);
-    std::copy(stored.begin(), stored.end(), headerBytes);
-    const TGAHeader header = TGAHeader::Decode(headerBytes);
-    const Bytes data = {0x01, 1, 2, 0x82, 3};
-    GFXStream::MemoryInputStream in(data.data(), data.size());
-    std::uint8_t row[3] = {0, 0, 0xAA};
-    ReadScanline(row, in, header);
-    EXPECT_EQ(Bytes(row, row + 3), (Bytes{1, 2, 0xAA}));
-    EXPECT_EQ(MessageOf([&] { ReadScanline(row, in, header); }), kPacketCrossesRowText);
-    EXPECT_EQ(row[2], 0xAA);  // nothing past the row
-}
-
 TEST(ReadTGA, CallbackSeesImageFirstThenEachStoredRowInFileOrder) {
     struct Seen {
         std::vector<std::int32_t> rows;

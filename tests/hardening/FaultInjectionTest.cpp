@@ -21,17 +21,17 @@
 #include <thread>
 
 #include "HardeningSupport.h"
-#include "app/win32/ConvertFiles.h"
-#include "app/win32/FileList.h"
+#include "batch/ConvertJobs.h"
 #include "codec/ReadTGA.h"
 #include "codec/WriteTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "support/Jobs.h"
+#include "support/MessageOf.h"
 
 using namespace Codec;
-using namespace Files;
 using namespace Batch;
 
 namespace fs = std::filesystem;
@@ -148,13 +148,10 @@ TEST(FaultInjection, FullDeviceRefusesTheStreamsWrites) {
     GFXStream::MemoryInputStream in(file.data(), file.size());
     const auto image = ReadTGA(in, nullptr, nullptr);
     // The ring fills and its first flush hits the full device.
-    std::string message;
-    try {
-        WriteTGA(out, *image, false);
-        out.Close();
-    } catch (const GFXStream::Exception& e) {
-        message = e.message;
-    }
+    const std::string message = MessageOf([&] {
+                                    WriteTGA(out, *image, false);
+                                    out.Close();
+                                }).value_or("");
     EXPECT_NE(message.find("Unable to write to file"), std::string::npos) << message;
     out.Discard();
     EXPECT_FALSE(out.IsOpen());
@@ -303,8 +300,7 @@ TEST(FaultInjection, SourcesThatVanishOrShrinkBetweenListingAndReading) {
         }
     };
     RecordingLog log;
-    const ConvertSummary summary =
-        ConvertFiles(log, dst.c_str(), MakeFileList(src, names).c_str(), options);
+    const ConvertSummary summary = ConvertJobs(log, JobsFor(src, names, dst), options);
     SCOPED_TRACE(log.text);
     EXPECT_EQ(summary.converted, 2u);
     EXPECT_EQ(summary.failed, 4u);
@@ -350,12 +346,7 @@ TEST(FaultInjection, SourceThatShrinksWhileItIsRead) {
     };
     GFXStream::MappedFileInputStream in;
     ASSERT_TRUE(in.Open(path.c_str()));
-    std::string message;
-    try {
-        ReadTGA(in, onRow, &cut);
-    } catch (const GFXStream::Exception& e) {
-        message = e.message;
-    }
+    const std::optional<std::string> message = MessageOf([&] { ReadTGA(in, onRow, &cut); });
     in.Close();
     EXPECT_TRUE(cut.done);
     EXPECT_EQ(message, std::string("ReadTGA: ") + GFXStream::kFileChangedText);

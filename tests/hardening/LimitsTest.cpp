@@ -54,7 +54,7 @@ Outcome Read(const Bytes& file) {
     try {
         ReadTGA(in, nullptr, nullptr);
     } catch (const GFXStream::Exception& e) {
-        outcome.message = e.message ? e.message : "(null)";
+        outcome.message = e.Text();
     }
     outcome.largest = watch.Largest();
     return outcome;

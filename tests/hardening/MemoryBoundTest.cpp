@@ -1,6 +1,7 @@
 // The normal form is written from the file a window and a row at a time:
 // a picture larger than the whole address space the process may take
-// converts, byte-exact, in every layout that is read differently.
+// converts, byte-exact, in every layout that is read differently, and
+// --check answers for the file and its output just as well.
 #include <gtest/gtest.h>
 
 #include "HardeningSupport.h"
@@ -37,6 +38,13 @@ TEST(MemoryBound, PictureLargerThanTheAddressSpaceLimitConverts) {
             RunCli({"-j", "1", "-o", scratch / "out", scratch / layout.name}, options);
         EXPECT_EQ(run.exitStatus, 0) << run.output;
         EXPECT_TRUE(ReadBytes(scratch / (std::string("out/") + layout.name)) == NormalForm(file));
+        const ProcessResult check = RunCli(
+            {"--check", scratch / layout.name, scratch / (std::string("out/") + layout.name)},
+            options);
+        EXPECT_NE(check.output.find("out/" + std::string(layout.name) + ": normal form\n"),
+                  std::string::npos)
+            << check.output;
+        EXPECT_NE(check.output.find(", 0 failed\n"), std::string::npos) << check.output;
     }
 #endif
 }

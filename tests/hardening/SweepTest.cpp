@@ -28,7 +28,7 @@ void ExpectStreamedAgrees(const Bytes& exact, const std::string& outcome) {
         TGAFileRows rows(in);
         WriteTGA(out, rows, false);
     } catch (const GFXStream::Exception& e) {
-        streamed = e.message ? e.message : "(null)";
+        streamed = e.Text();
     }
     ASSERT_EQ(streamed, outcome);
     if (outcome.empty()) {
@@ -50,7 +50,7 @@ std::string DecodeOutcome(const std::uint8_t* data, std::size_t size) {
         ExpectStreamedAgrees(exact, "");
         return "";
     } catch (const GFXStream::Exception& e) {
-        const std::string message = e.message ? e.message : "(null)";
+        const std::string message = e.Text();
         EXPECT_EQ(message.rfind("ReadTGA: ", 0), 0u) << message;
         ExpectStreamedAgrees(exact, message);
         return message.empty() ? "(empty)" : message;

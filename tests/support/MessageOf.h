@@ -12,7 +12,7 @@ std::optional<std::string> MessageOf(F&& body) {
     try {
         body();
     } catch (const GFXStream::Exception& e) {
-        return std::string(e.message ? e.message : "(null)");
+        return std::string(e.Text());
     }
     return std::nullopt;
 }

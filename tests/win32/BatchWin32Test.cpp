@@ -1,5 +1,5 @@
 // The batch in the Windows build: picker-shaped lists with backslashes, the
-// log with "\" and "\r\n", and rewriting files in place, which on Windows
+// log with "\", and rewriting files in place, which on Windows
 // works only if the source is no longer mapped when it is replaced.
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 
 #include "Win32TestSupport.h"
 #include "app/win32/ConvertFiles.h"
-#include "app/win32/FileList.h"
 #include "batch/LogSink.h"
+#include "support/PickerList.h"
 #include "support/RecordingLog.h"
 
 using namespace Batch;
@@ -18,8 +18,8 @@ namespace {
 // The log with the system's reasons, " (...)" before each line break, left
 // out: their wording is the system's own and differs between versions.
 std::string WithoutReasons(std::string text) {
-    for (std::size_t end = text.find(")\r\n"); end != std::string::npos;
-         end = text.find(")\r\n", end)) {
+    for (std::size_t end = text.find(")\n"); end != std::string::npos;
+         end = text.find(")\n", end)) {
         const std::size_t open = text.rfind(" (", end);
         text.erase(open, end + 1 - open);
         end = open;
@@ -55,10 +55,10 @@ TEST(BatchWin32, FolderAndNamesAreLoggedWithBackslashesAndCarriageReturns) {
     const std::string dest = destination.Path();
     EXPECT_EQ(log.clears, 1);
     EXPECT_NE(log.text.find("missing.tga: Unable to open file ("), std::string::npos) << log.text;
-    EXPECT_EQ(WithoutReasons(log.text), "a.tga->" + dest + "\\a.tga...Done\r\n" +
-                                            "bad.tgaError: ReadTGA: Unsupported image type\r\n" +
-                                            "missing.tga: Unable to open file\r\n" + "c.tga->" +
-                                            dest + "\\c.tga...Done\r\n");
+    EXPECT_EQ(WithoutReasons(log.text), "a.tga->" + dest + "\\a.tga...Done\n" +
+                                            "bad.tgaError: ReadTGA: Unsupported image type\n" +
+                                            "missing.tga: Unable to open file\n" + "c.tga->" +
+                                            dest + "\\c.tga...Done\n");
     EXPECT_EQ(summary.converted, 2u);
     EXPECT_EQ(summary.failed, 2u);
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == TopDownImageRewritten());
@@ -74,8 +74,8 @@ TEST(BatchWin32, SinglePathIsCutAtItsLastSeparatorOfEitherKind) {
 
     for (const std::string& path : {source / "sub\\one.tga", source.Path() + "\\sub/one.tga"}) {
         RecordingLog log;
-        ConvertFiles(log, destination.Path().c_str(), MakeFileList(path).c_str());
-        EXPECT_EQ(log.text, "one.tga->" + destination.Path() + "\\one.tga...Done\r\n") << path;
+        ConvertFiles(log, destination.Path().c_str(), PickerList(path).c_str());
+        EXPECT_EQ(log.text, "one.tga->" + destination.Path() + "\\one.tga...Done\n") << path;
         EXPECT_TRUE(ReadWholeFile(destination / "one.tga") == TopDownImageRewritten());
         ::DeleteFileA((destination / "one.tga").c_str());
     }
@@ -83,8 +83,8 @@ TEST(BatchWin32, SinglePathIsCutAtItsLastSeparatorOfEitherKind) {
     // A destination given with its own trailing backslash gets no second one.
     RecordingLog log;
     ConvertFiles(log, (destination.Path() + "\\").c_str(),
-                 MakeFileList(source / "sub\\one.tga").c_str());
-    EXPECT_EQ(log.text, "one.tga->" + destination.Path() + "\\one.tga...Done\r\n");
+                 PickerList(source / "sub\\one.tga").c_str());
+    EXPECT_EQ(log.text, "one.tga->" + destination.Path() + "\\one.tga...Done\n");
 }
 
 TEST(BatchWin32, DestinationEqualToSourceRewritesEachFileInPlace) {
@@ -95,8 +95,8 @@ TEST(BatchWin32, DestinationEqualToSourceRewritesEachFileInPlace) {
 
     ConvertFiles(log, folder.Path().c_str(), List({folder.Path(), "x.tga", "y.tga"}).c_str());
 
-    EXPECT_EQ(log.text, "x.tga->" + folder.Path() + "\\x.tga...Done\r\ny.tga->" + folder.Path() +
-                            "\\y.tga...Done\r\n");
+    EXPECT_EQ(log.text, "x.tga->" + folder.Path() + "\\x.tga...Done\ny.tga->" + folder.Path() +
+                            "\\y.tga...Done\n");
     EXPECT_TRUE(ReadWholeFile(folder / "x.tga") == TopDownImageRewritten());
     EXPECT_TRUE(ReadWholeFile(folder / "y.tga") == TopDownImageRewritten());
     EXPECT_EQ(folder.Entries().size(), 2u);  // no temporary file is left behind
@@ -120,8 +120,8 @@ TEST(BatchWin32, DestinationHeldOpenByAnotherProgramKeepsItsContent) {
 
     EXPECT_EQ(WithoutReasons(log.text),
               "a.tga->" + destination.Path() +
-                  "\\a.tga...Error: Unable to move the new file into place\r\nb.tga->" +
-                  destination.Path() + "\\b.tga...Done\r\n");
+                  "\\a.tga...Error: Unable to move the new file into place\nb.tga->" +
+                  destination.Path() + "\\b.tga...Done\n");
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == old);
     EXPECT_EQ(destination.Entries().size(), 2u);
 }

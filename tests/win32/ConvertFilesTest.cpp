@@ -14,11 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "app/win32/ConvertFiles.h"
-#include "app/win32/FileList.h"
 #include "batch/ConvertOneFile.h"
 #include "support/AppTestSupport.h"
+#include "support/PickerList.h"
 
-using namespace Files;
 using namespace Batch;
 
 namespace {
@@ -49,7 +48,7 @@ class ConvertFilesTest : public ::testing::Test {
 TEST_F(ConvertFilesTest, SingleFullPathIsSplitAndConverted) {
     WriteFileBytes(Source("a.tga"), MakeTrueColourTGA(3, 2, true, true));
 
-    const ConvertSummary summary = Convert(MakeFileList(Source("a.tga")), OutFolder());
+    const ConvertSummary summary = Convert(PickerList(Source("a.tga")), OutFolder());
 
     EXPECT_EQ(log.text, DoneLine("a.tga"));
     EXPECT_EQ(ReadFileBytes(Output("a.tga")), ExpectedPlainTGA(3, 2));
@@ -65,7 +64,7 @@ TEST_F(ConvertFilesTest, FailingFileBetweenTwoGoodOnesDoesNotStopTheBatch) {
     WriteFileBytes(Source("c.tga"), MakeTrueColourTGA(5, 1, false, true, "id"));
     const std::vector<std::string> names = {"c.tga", "b.tga", "a.tga"};  // list order, not sorted
 
-    const ConvertSummary summary = Convert(MakeFileList(temp / "src", names), OutFolder());
+    const ConvertSummary summary = Convert(PickerList(temp / "src", names), OutFolder());
 
     EXPECT_EQ(log.text, DoneLine("c.tga") + "b.tgaError: ReadTGA: Unexpected end of input\n" +
                             DoneLine("a.tga"));
@@ -77,7 +76,7 @@ TEST_F(ConvertFilesTest, FailingFileBetweenTwoGoodOnesDoesNotStopTheBatch) {
 }
 
 TEST_F(ConvertFilesTest, MissingInputIsReportedAndNothingIsWritten) {
-    Convert(MakeFileList(Source("missing.tga")), OutFolder());
+    Convert(PickerList(Source("missing.tga")), OutFolder());
 
     EXPECT_EQ(log.text, "missing.tga: Unable to open file (No such file or directory)\n");
     EXPECT_TRUE(ListFolder(OutFolder()).empty());
@@ -88,7 +87,7 @@ TEST_F(ConvertFilesTest, DestinationEqualToSourceRewritesInPlaceKeepingPermissio
     ASSERT_EQ(::chmod(Source("a.tga").c_str(), 0640), 0);
     const std::vector<std::string> names = {"a.tga"};
 
-    Convert(MakeFileList(temp / "src", names), temp / "src");
+    Convert(PickerList(temp / "src", names), temp / "src");
 
     EXPECT_EQ(log.text, "a.tga->" + (temp / "src") + "/a.tga...Done\n");
     EXPECT_EQ(ReadFileBytes(Source("a.tga")), ExpectedPlainTGA(3, 3));
@@ -103,7 +102,7 @@ TEST_F(ConvertFilesTest, OutputFolderThatCannotHoldFilesGivesUnableToOpen) {
     WriteFileBytes(temp / "plain-file", {1, 2, 3});
     const std::string destination = temp / "plain-file";  // not a folder, even for root
 
-    Convert(MakeFileList(Source("a.tga")), destination);
+    Convert(PickerList(Source("a.tga")), destination);
 
     EXPECT_EQ(log.text,
               "a.tga->" + destination + "/a.tga...Unable to open file (Not a directory)\n");
@@ -114,7 +113,7 @@ TEST_F(ConvertFilesTest, ExistingDestinationThatIsNoFileIsLeftAlone) {
     WriteFileBytes(Source("a.tga"), MakeTrueColourTGA(1, 1, false, false));
     ASSERT_EQ(::mkdir(Output("a.tga").c_str(), 0755), 0);
 
-    Convert(MakeFileList(Source("a.tga")), OutFolder());
+    Convert(PickerList(Source("a.tga")), OutFolder());
 
     EXPECT_EQ(log.text,
               "a.tga->" + OutFolder() + "/a.tga...Unable to open file (Is a directory)\n");
@@ -131,7 +130,7 @@ TEST_F(ConvertFilesTest, UnsupportedFilesLogTheReadersMessage) {
     WriteFileBytes(Source("empty.tga"), {});
     const std::vector<std::string> names = {"type.tga", "depth.tga", "empty.tga"};
 
-    Convert(MakeFileList(temp / "src", names), OutFolder());
+    Convert(PickerList(temp / "src", names), OutFolder());
 
     EXPECT_EQ(log.text,
               "type.tgaError: ReadTGA: Unsupported image type\n"
@@ -141,8 +140,8 @@ TEST_F(ConvertFilesTest, UnsupportedFilesLogTheReadersMessage) {
 
 TEST_F(ConvertFilesTest, EachBatchStartsWithAnEmptyLog) {
     WriteFileBytes(Source("a.tga"), MakeTrueColourTGA(1, 1, false, false));
-    Convert(MakeFileList(Source("a.tga")), OutFolder());
-    Convert(MakeFileList(Source("missing.tga")), OutFolder());
+    Convert(PickerList(Source("a.tga")), OutFolder());
+    Convert(PickerList(Source("missing.tga")), OutFolder());
 
     EXPECT_EQ(log.clears, 2);
     EXPECT_EQ(log.text, "missing.tga: Unable to open file (No such file or directory)\n");
@@ -153,7 +152,7 @@ TEST_F(ConvertFilesTest, RunLengthOptionWritesRunLengthFiles) {
     ConvertOptions options;
     options.rle = true;
 
-    Convert(MakeFileList(Source("a.tga")), OutFolder(), options);
+    Convert(PickerList(Source("a.tga")), OutFolder(), options);
 
     const Bytes written = ReadFileBytes(Output("a.tga"));
     ASSERT_GT(written.size(), 18u);
@@ -178,7 +177,7 @@ TEST_F(ConvertFilesTest, StopFlagEndsTheBatchBetweenFiles) {
         }
     };
 
-    const ConvertSummary summary = Convert(MakeFileList(temp / "src", names), OutFolder(), options);
+    const ConvertSummary summary = Convert(PickerList(temp / "src", names), OutFolder(), options);
 
     EXPECT_EQ(seen, (std::vector<std::string>{"0/3 a.tga", "1/3 b.tga"}));
     EXPECT_EQ(log.text, DoneLine("a.tga") + DoneLine("b.tga"));
@@ -207,7 +206,7 @@ TEST_F(ConvertFilesTest, DuplicateNameInOneListIsConvertedOnce) {
     WriteFileBytes(Source("x.tga"), MakeTrueColourTGA(1, 1, false, false));
     const std::vector<std::string> names = {"x.tga", "x.tga"};
 
-    const ConvertSummary summary = Convert(MakeFileList(temp / "src", names), OutFolder());
+    const ConvertSummary summary = Convert(PickerList(temp / "src", names), OutFolder());
 
     EXPECT_EQ(log.text, DoneLine("x.tga") + "x.tga->" + OutFolder() +
                             "/x.tga...Error: " + kDestinationTakenText + "\n");
@@ -220,7 +219,7 @@ TEST_F(ConvertFilesTest, FileWithoutFolderPartIsFoundInTheCurrentDirectory) {
     ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(::chdir((temp / "src").c_str()), 0);
 
-    Convert(MakeFileList("a.tga"), OutFolder());
+    Convert(PickerList("a.tga"), OutFolder());
 
     ASSERT_EQ(::chdir(previous), 0);
     EXPECT_EQ(log.text, DoneLine("a.tga"));
@@ -236,7 +235,7 @@ TEST_F(ConvertFilesTest, LongPathsAreLoggedWhole) {
     const std::string name = std::string(150, 'n') + ".tga";
     WriteFileBytes(Source(name), MakeTrueColourTGA(1, 1, false, false));
 
-    Convert(MakeFileList(Source(name)), folder);
+    Convert(PickerList(Source(name)), folder);
 
     EXPECT_GT(log.text.size(), 1400u);
     EXPECT_EQ(log.text, name + "->" + folder + "/" + name + "...Done\n");
@@ -246,7 +245,7 @@ TEST_F(ConvertFilesTest, NamesThatAreNotUtf8AreOpenedAndLoggedAsTheyAre) {
     const std::string name = "caf\xe9-\xff.tga";
     WriteFileBytes(Source(name), MakeTrueColourTGA(1, 2, true, false));
 
-    Convert(MakeFileList(Source(name)), OutFolder());
+    Convert(PickerList(Source(name)), OutFolder());
 
     EXPECT_EQ(log.text, DoneLine(name));
     EXPECT_EQ(ReadFileBytes(Output(name)), ExpectedPlainTGA(1, 2));
@@ -287,7 +286,7 @@ TEST_F(ConvertFilesTest, WriteErrorKeepsTheOldFileAndTheNextFileStillConverts) {
     {
         FileSizeLimit limit(4096);
         ASSERT_TRUE(limit.Applied());
-        summary = Convert(MakeFileList(temp / "src", names), OutFolder());
+        summary = Convert(PickerList(temp / "src", names), OutFolder());
     }
 
     EXPECT_EQ(log.text,
@@ -340,7 +339,7 @@ TEST_F(ConvertFilesTest, FullDeviceGivesUnableToWriteWhenTheLastBytesAreStored) 
     }
     WriteFileBytes(Source("a.tga"), MakeTrueColourTGA(4, 4, false, false));
 
-    Convert(MakeFileList(Source("a.tga")), temp / "full");
+    Convert(PickerList(Source("a.tga")), temp / "full");
 
     // Small enough to stay in the ring: the failure comes when it is stored.
     EXPECT_EQ(log.text, "a.tga->" + (temp / "full") +
@@ -379,7 +378,7 @@ TEST_F(ConvertFilesTest, OutOfMemoryIsContainedInThatFilesTurn) {
     WriteFileBytes(Source("huge.tga"), huge);
     WriteFileBytes(Source("small.tga"), MakeTrueColourTGA(2, 2, false, false));
     const std::vector<std::string> names = {"huge.tga", "small.tga"};
-    const std::string list = MakeFileList(temp / "src", names);
+    const std::string list = PickerList(temp / "src", names);
     const std::string destination = OutFolder();
     rlimit saved{};
     ::getrlimit(RLIMIT_AS, &saved);

@@ -23,12 +23,10 @@
 #include <vector>
 
 #include "Win32TestSupport.h"
-#include "app/win32/FileList.h"
 #include "app/win32/MainDialog.h"
 #include "app/win32/Pickers.h"
 #include "app/win32/resource.h"
-
-using namespace Batch;
+#include "support/PickerList.h"
 
 namespace {
 
@@ -149,7 +147,7 @@ class DialogTest : public ::testing::Test {
             names.push_back(std::to_string(i) + ".tga");
             WriteWholeFile(folder / names.back(), TopDownImage());
         }
-        return MakeFileList(folder.Path(), names);
+        return PickerList(folder.Path(), names);
     }
 
     ScriptedPickers pickers;
@@ -282,7 +280,7 @@ TEST_F(DialogTest, BatchesLogEachFileWithFailuresSetApartAndABoldSummary) {
     ASSERT_TRUE(WriteWholeFile(source / "bad.tga", UnsupportedImage()));
     const std::string dest = destination.Path();
     const std::vector<std::string> names = {"a.tga", "bad.tga"};
-    pickers.files = {MakeFileList(source.Path(), names)};
+    pickers.files = {PickerList(source.Path(), names)};
     pickers.folders = {dest};
 
     RunSteps({
@@ -373,8 +371,8 @@ TEST_F(DialogTest, ReplacingAsksFirstAndCancelWritesNothing) {
     ASSERT_TRUE(WriteWholeFile(source / "a.tga", TopDownImage()));
     ASSERT_TRUE(WriteWholeFile(destination / "a.tga", UnsupportedImage()));
     const std::string dest = destination.Path();
-    pickers.files = {MakeFileList(source / "a.tga"), MakeFileList(source / "a.tga"),
-                     MakeFileList(source / "a.tga")};
+    pickers.files = {PickerList(source / "a.tga"), PickerList(source / "a.tga"),
+                     PickerList(source / "a.tga")};
     pickers.folders = {dest, dest, source.Path()};
 
     std::string asked;
@@ -409,7 +407,7 @@ TEST_F(DialogTest, ReplacingAsksFirstAndCancelWritesNothing) {
 TEST_F(DialogTest, CancellingEitherPickerEndsThePressAndKeepsTheLog) {
     TempFolder source;
     ASSERT_TRUE(WriteWholeFile(source / "a.tga", TopDownImage()));
-    pickers.files = {"", MakeFileList(source / "a.tga")};
+    pickers.files = {"", PickerList(source / "a.tga")};
     pickers.folders = {""};
 
     RunSteps({
@@ -533,7 +531,7 @@ TEST(SystemPickersTest, OpenDialogReturnsOnePathOrAFolderAndNames) {
     typist.join();
     ASSERT_TRUE(answered);
     ASSERT_TRUE(pickedOne);
-    EXPECT_EQ(single, MakeFileList(folder / "one.tga"));
+    EXPECT_EQ(single, PickerList(folder / "one.tga"));
 
     // Several names at once come back as the folder followed by the names.
     char previous[MAX_PATH];
@@ -548,5 +546,5 @@ TEST(SystemPickersTest, OpenDialogReturnsOnePathOrAFolderAndNames) {
     ASSERT_TRUE(answered);
     ASSERT_TRUE(pickedTwo);
     const std::vector<std::string> names = {"one.tga", "two.tga"};
-    EXPECT_EQ(several, MakeFileList(folder.Path(), names));
+    EXPECT_EQ(several, PickerList(folder.Path(), names));
 }

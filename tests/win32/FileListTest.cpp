@@ -46,14 +46,6 @@ TEST(SplitFileListTest, NullListIsEmpty) {
     EXPECT_TRUE(SplitFileList(nullptr).names.empty());
 }
 
-TEST(MakeFileListTest, BuildsBothShapesThatSplitBack) {
-    EXPECT_EQ(MakeFileList("/a/b.tga"), "/a/b.tga\0\0"s);
-    const std::vector<std::string> names = {"x.tga", "y.tga"};
-    EXPECT_EQ(MakeFileList("/f", names), "/f\0x.tga\0y.tga\0\0"s);
-    // A folder alone would read as a single path, so no names means no list.
-    EXPECT_TRUE(SplitFileList(MakeFileList("/f", {}).c_str()).names.empty());
-}
-
 TEST(JoinPathTest, PutsExactlyOneSlashBetween) {
     EXPECT_EQ(JoinPath("/out", "a.tga"), "/out/a.tga");
     EXPECT_EQ(JoinPath("/", "a.tga"), "/a.tga");
