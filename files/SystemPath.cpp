@@ -87,13 +87,16 @@ std::string PathText(const std::filesystem::path& path) {
 }
 
 std::string CaseFolded(std::string_view path) {
-    std::wstring wide = WideText(path);
-    if (!wide.empty()) {
-        // The invariant upper case, as the file systems compare names.
+    const std::wstring wide = WideText(path);
+    std::wstring folded(wide.size(), L'\0');
+    // The invariant upper case, as the file systems compare names; a case
+    // mapping never changes a UTF-16 string's length.
+    if (wide.empty() ||
         ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), CountOf(wide.size()),
-                        wide.data(), CountOf(wide.size()), nullptr, nullptr, 0);
+                        folded.data(), CountOf(folded.size()), nullptr, nullptr, 0) == 0) {
+        return std::string(path);
     }
-    return Utf8Text(wide);
+    return Utf8Text(folded);
 }
 
 #else
