@@ -4,6 +4,10 @@
 #include <filesystem>
 #include <thread>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include "batch/ConvertOneFile.h"
 #include "batch/DestinationClaims.h"
 #include "batch/EmitFinished.h"
@@ -32,6 +36,13 @@ std::vector<bool> PlanDestinations(const std::vector<BatchJob>& jobs) {
 }  // namespace
 
 unsigned DefaultJobs() {
+#ifdef __linux__
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    }
+#endif
     return std::max(1u, std::thread::hardware_concurrency());
 }
 

@@ -16,6 +16,7 @@
 //   read error:              name "Error: ReadTGA: ...\n"
 //   write or commit error:   name "->" destination "..." "Error: ... (reason)\n"
 //   skipped (noClobber):     name "->" destination "..." "Skipped (File exists)\n"
+//   skipped (skipNormal):    name "->" destination "..." "Skipped (already in normal form)\n"
 // The reason, in parentheses, is what the system said; it is left out when
 // the system said nothing.
 //
@@ -65,6 +66,14 @@ struct ConvertOptions {
     // core (DefaultJobs). With 1 the files are converted on the calling
     // thread, one after another.
     unsigned jobs = 1;
+    // Leave a file that is already in normal form alone, unwritten:
+    // "Skipped (already in normal form)". Not with `rle`.
+    bool skipNormal = false;
+    // Give each written file its source's access and modification times.
+    bool preserveTimestamps = false;
+    // Called on the batch's thread for each file, in list order, as its
+    // text is appended: for records of the run beside the log.
+    std::function<void(std::size_t index, FileOutcome outcome)> finished;
 };
 
 struct ConvertSummary {
@@ -74,7 +83,8 @@ struct ConvertSummary {
     bool stopped = false;  // the stop flag ended the batch early
 };
 
-// The number of jobs the programs use unless told otherwise: one per core.
+// The number of jobs the programs use unless told otherwise: one per core
+// the process may run on (taskset and container limits narrow it).
 unsigned DefaultJobs();
 
 // Converts the list, appending each file's text to `log` (which it does not

@@ -7,7 +7,9 @@
 #include <string>
 #include <system_error>
 
+#include "batch/AlreadyNormal.h"
 #include "batch/AppendLog.h"
+#include "batch/KeepTimes.h"
 #include "batch/ShownName.h"
 #include "codec/ReadTGA.h"
 #include "codec/TGAFileRows.h"
@@ -47,7 +49,7 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
 // Creates the destination's folders when asked, then writes the rows and
 // puts the file in place. `writing` tells the caller's handler that a
 // failure is the system's to explain.
-void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
+void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const FileTimes& times,
            const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
            GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
     std::string& log = result.log;
@@ -79,8 +81,12 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits,
     result.outcome = FileOutcome::Converted;
     result.doneAt = log.size();
     AppendLog(log, "Done");
-    if (!result.finished.NotKept().empty()) {
-        AppendLog(log, " (not kept: %s)", result.finished.NotKept().c_str());
+    std::string notKept = result.finished.NotKept();
+    if (options.preserveTimestamps && !GiveTimes(result.finished.Get(), job.destination, times)) {
+        notKept += notKept.empty() ? kTimesNotKeptText : std::string(", ") + kTimesNotKeptText;
+    }
+    if (!notKept.empty()) {
+        AppendLog(log, " (not kept: %s)", notKept.c_str());
     }
     AppendLog(log, "\n");
 }
@@ -98,6 +104,8 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
         return;
     }
 
+    // Taken before the file is read, which may change its access time.
+    const FileTimes times = options.preserveTimestamps ? TimesOf(job.source) : FileTimes{};
     ClearSystemError();
     if (!input.Open(job.source.c_str())) {
         const int error = LastSystemError();
@@ -113,6 +121,11 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
     bool writing = false;
     try {
         const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
+        if (options.skipNormal && !options.rle && AlreadyInNormalForm(input, alphaBits)) {
+            AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedNormalText);
+            result.outcome = FileOutcome::Skipped;
+            return;
+        }
         // The normal form is written straight from the mapped file, a window
         // and a row at a time; run-length output is encoded from the image.
         std::unique_ptr<Image> image;
@@ -132,7 +145,7 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
             AppendLog(log, "%s\n", Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
-            Write(job, *rows, alphaBits, options, input, output, result, writing);
+            Write(job, *rows, alphaBits, times, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
         const int error = writing ? LastSystemError() : 0;

@@ -41,6 +41,7 @@ inline constexpr const char* kDestinationTakenText =
 // After "->destination...": a file --no-clobber leaves alone, and the two
 // outcomes of a dry run.
 inline constexpr const char* kSkippedExistingText = "Skipped (File exists)";
+inline constexpr const char* kSkippedNormalText = "Skipped (already in normal form)";
 inline constexpr const char* kWouldWriteText = "Would be written";
 inline constexpr const char* kWouldReplaceText = "Would replace the existing file";
 

@@ -48,6 +48,9 @@ void EmitOne(BatchRun& run, std::size_t index, const FileResult& result) {
     } else {
         run.log.AppendFile(result.log, result.outcome);
     }
+    if (run.options.finished) {
+        run.options.finished(index, result.outcome);
+    }
 }
 
 void EmitFinished(BatchRun& run, std::size_t first, std::span<FileResult> results) {

@@ -99,7 +99,9 @@ sleep 1
 import -window "$(window_titled 'Tessary')" -frame "${work}/done.png"
 SESSION
 
-XDG_RUNTIME_DIR="${work}" QT_QPA_PLATFORM=xcb \
+# A configuration folder of its own: nothing another run remembered (a
+# destination, a source folder) changes the pictures.
+XDG_CONFIG_HOME="${work}/config" XDG_RUNTIME_DIR="${work}" QT_QPA_PLATFORM=xcb \
     xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96 -nolisten tcp" \
     bash ${TESSARY_SCREENSHOT_TRACE:+-x} "${work}/session.sh" "${dialog}" "${shot}" "${fixed}" \
     "${textures}" "${total}" "${work}"

@@ -5,6 +5,8 @@
 #include <string>
 #include <system_error>
 
+#include "app/cli/BaseFolder.h"
+#include "app/cli/FailedList.h"
 #include "app/cli/TerminalLog.h"
 #include "batch/AppendLog.h"
 #include "batch/BatchPlan.h"
@@ -43,25 +45,34 @@ void StopOnInterrupt() {
 }
 
 // Folders that could not be listed are failures of their own, reported
-// before the files.
-void ReportProblems(const BatchPlan& plan, TerminalLog& log) {
+// before the files; they go on the list of failures too, since a folder
+// given again is taken again.
+void ReportProblems(const BatchPlan& plan, TerminalLog& log, std::vector<std::string>& failed) {
     for (const BatchPlan::Problem& problem : plan.problems) {
         std::string text = ShownName(problem.folder);
         AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
         log.AppendFile(text, FileOutcome::Failed);
+        failed.push_back(problem.folder);
     }
 }
 
-// The summary goes last, then the checks that the log was written whole.
-int Finish(TerminalLog& log, const std::string& summary, bool complete, std::FILE* err) {
+// The summary goes last, then the checks that the log and the list of
+// failures were written whole. `status` is what the files alone call for.
+int Finish(TerminalLog& log, const std::string& summary, int status, const CommandLine& commandLine,
+           const std::vector<std::string>& failed, std::FILE* err) {
     log.EraseProgress();
     log.AppendSummary(summary);
-    int status = complete ? kExitAllConverted : kExitSomeFailed;
     int error = 0;
     if (!log.OutputWritten(error)) {
         std::fprintf(err, "%scannot write the log (%s)\n", kProgramPrefix,
                      std::generic_category().message(error).c_str());
-        status = kExitSomeFailed;
+        status = kExitNotDone;
+    }
+    std::string reason;
+    if (!commandLine.failedTo.empty() && !WriteNameList(commandLine.failedTo, failed, reason)) {
+        std::fprintf(err, "%scannot write %s (%s)\n", kProgramPrefix,
+                     ShownName(commandLine.failedTo).c_str(), reason.c_str());
+        status = kExitNotDone;
     }
     if (interrupted.load()) {
         status = 128 + interruptingSignal.load();
@@ -72,11 +83,18 @@ int Finish(TerminalLog& log, const std::string& summary, bool complete, std::FIL
 }  // namespace
 
 int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
-    const BatchPlan plan =
-        PlanBatch(commandLine.inputs, commandLine.outputFolder, commandLine.recursive);
+    BatchPlan plan = PlanBatch(commandLine.inputs, commandLine.outputFolder, commandLine.recursive);
+    std::string outside;
+    if (!commandLine.base.empty() &&
+        !KeepPathsBelow(plan.jobs, commandLine.base, commandLine.outputFolder, outside)) {
+        std::fprintf(err, "%s%s is not below the base folder %s\n", kProgramPrefix,
+                     ShownName(outside).c_str(), ShownName(commandLine.base).c_str());
+        return kExitUsageError;
+    }
     StopOnInterrupt();
     TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && ProgressLineWanted(err));
-    ReportProblems(plan, log);
+    std::vector<std::string> failed;
+    ReportProblems(plan, log, failed);
 
     ConvertOptions options;
     options.rle = commandLine.rle;
@@ -89,7 +107,20 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
     options.progress = [&](const FileProgress& file) {
         log.ShowProgress(file.index + 1, file.count, file.name);
     };
+    options.skipNormal = commandLine.skipNormal;
+    options.preserveTimestamps = commandLine.preserveTimestamps;
+    std::size_t ended = 0;
+    options.finished = [&](std::size_t index, FileOutcome outcome) {
+        ended = index + 1;
+        if (outcome == FileOutcome::Failed) {
+            failed.push_back(plan.jobs[index].source);
+        }
+    };
     ConvertSummary summary = ConvertJobs(log, plan.jobs, options);
+    // After an interrupt, what was never begun is left to do as well.
+    for (std::size_t index = ended; summary.stopped && index < plan.jobs.size(); ++index) {
+        failed.push_back(plan.jobs[index].source);
+    }
     summary.failed += plan.problems.size();
 
     std::string line = std::to_string(summary.converted) +
@@ -104,14 +135,17 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
         std::fprintf(err, "%sinterrupted; %zu file(s) not converted\n", kProgramPrefix,
                      plan.jobs.size() + plan.problems.size() - done);
     }
-    return Finish(log, line, summary.failed == 0 && !summary.stopped, err);
+    const bool complete = summary.failed == 0 && !summary.stopped;
+    return Finish(log, line, complete ? kExitAllConverted : kExitSomeFailed, commandLine, failed,
+                  err);
 }
 
 int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     const BatchPlan plan = PlanBatch(commandLine.inputs, "", commandLine.recursive);
     StopOnInterrupt();
     TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && ProgressLineWanted(err));
-    ReportProblems(plan, log);
+    std::vector<std::string> failedNames;
+    ReportProblems(plan, log, failedNames);
 
     std::size_t normal = 0;
     std::size_t notNormal = 0;
@@ -121,7 +155,9 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         if (interrupted.load()) {
             break;
         }
-        log.ShowProgress(++position, plan.jobs.size(), job.shownName);
+        // The whole path names the file, so that "a/x.tga" and "b/x.tga" of
+        // `--check -r a b` stay apart.
+        log.ShowProgress(++position, plan.jobs.size(), job.source);
         const CheckResult result = CheckNormalForm(job.source.c_str(), commandLine.keepAlphaBits);
         FileOutcome outcome = FileOutcome::Converted;
         switch (result.outcome) {
@@ -136,12 +172,20 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
                 outcome = FileOutcome::Failed;
                 break;
         }
-        log.AppendFile(FormatCheckLine(job.shownName, result), outcome);
+        if (result.outcome != CheckOutcome::Normal) {
+            failedNames.push_back(job.source);
+        }
+        log.AppendFile(FormatCheckLine(job.source, result), outcome);
+    }
+    for (std::size_t index = position; interrupted.load() && index < plan.jobs.size(); ++index) {
+        failedNames.push_back(plan.jobs[index].source);
     }
 
     const std::string line = std::to_string(normal) + " in normal form, " +
                              std::to_string(notNormal) + " not in normal form, " +
                              std::to_string(failed) + " failed\n";
-    const bool allNormal = notNormal == 0 && failed == 0 && !interrupted.load();
-    return Finish(log, line, allNormal, err);
+    const int status = failed > 0                            ? kExitSomeFailed
+                       : notNormal > 0 || interrupted.load() ? kExitNotNormal
+                                                             : kExitAllConverted;
+    return Finish(log, line, status, commandLine, failedNames, err);
 }

@@ -16,16 +16,23 @@ using namespace Batch;
 
 namespace {
 
-// Hands the batch's texts to the GUI thread.
+// Hands the batch's texts to the GUI thread, and keeps the jobs that
+// failed: the batch reports each job once, in list order.
 class SignalLogSink : public LogSink {
   public:
-    explicit SignalLogSink(BatchRunner& runner) : runner_(runner) {}
+    SignalLogSink(BatchRunner& runner, const std::vector<BatchJob>& jobs)
+        : runner_(runner), jobs_(jobs) {}
 
     void Clear() override { emit runner_.LogCleared(); }
     void Append(std::string_view text) override { emit runner_.LogAppended(Decode(text), true); }
     void AppendFile(std::string_view text, FileOutcome outcome) override {
         emit runner_.LogAppended(Decode(text), outcome == FileOutcome::Failed);
+        if (outcome == FileOutcome::Failed && next_ < jobs_.size()) {
+            failed_.push_back(jobs_[next_]);
+        }
+        ++next_;
     }
+    std::vector<BatchJob> TakeFailed() { return std::move(failed_); }
 
     static QString Decode(std::string_view text) {
         return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
@@ -33,6 +40,9 @@ class SignalLogSink : public LogSink {
 
   private:
     BatchRunner& runner_;
+    const std::vector<BatchJob>& jobs_;
+    std::size_t next_ = 0;
+    std::vector<BatchJob> failed_;
 };
 
 std::string Encode(const QString& path) {
@@ -43,6 +53,9 @@ std::string Encode(const QString& path) {
 
 QString BatchSummary::Text() const {
     QString text = QStringLiteral("%1 converted, %2 failed").arg(converted).arg(failed);
+    if (skipped != 0) {
+        text += QStringLiteral(", %1 skipped").arg(skipped);
+    }
     if (notStarted != 0) {
         text += QStringLiteral(", %1 not started").arg(notStarted);
     }
@@ -91,10 +104,11 @@ void BatchRunner::RequestStop() {
 }
 
 void BatchRunner::Run(BatchPlan plan) {
-    SignalLogSink sink(*this);
+    SignalLogSink sink(*this, plan.jobs);
     ConvertOptions options;
     options.stop = &stop_;
     options.jobs = jobs_;
+    options.noClobber = noClobber_;
     options.createFolders = true;  // a folder's subfolders reappear below the destination
     options.progress = [this](const FileProgress& file) {
         emit Progress(static_cast<qint64>(file.index + 1), static_cast<qint64>(file.count),
@@ -106,13 +120,14 @@ void BatchRunner::Run(BatchPlan plan) {
     // Folders that could not be read are failures of their own, as on the
     // command line, reported before the files.
     for (const BatchPlan::Problem& problem : plan.problems) {
-        sink.AppendFile(ProblemText(problem), FileOutcome::Failed);
+        sink.Append(ProblemText(problem));
     }
     summary.failed = plan.problems.size();
     try {
         const ConvertSummary done = ConvertJobs(sink, plan.jobs, options);
         summary.converted = done.converted;
         summary.failed += done.failed;
+        summary.skipped = done.skipped;
         summary.notStarted = plan.jobs.size() - done.converted - done.failed - done.skipped;
     } catch (const std::exception& e) {
         // Each file's failures are the batch's to log; this is only for what
@@ -120,6 +135,7 @@ void BatchRunner::Run(BatchPlan plan) {
         // told the batch is over rather than waiting for ever.
         sink.Append(std::string("Error: ") + e.what() + "\n");
     }
+    summary.failedJobs = sink.TakeFailed();
     QMetaObject::invokeMethod(
         this, [this, summary] { OnWorkerDone(summary); }, Qt::QueuedConnection);
 }

@@ -11,17 +11,22 @@
 #include <cstddef>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "batch/BatchPlan.h"
 
-// How a batch ended. Files neither converted nor failed were not started:
-// the batch was stopped first.
+// How a batch ended. Files neither converted, failed nor skipped were not
+// started: the batch was stopped first.
 struct BatchSummary {
     std::size_t converted = 0;
     std::size_t failed = 0;
+    std::size_t skipped = 0;
     std::size_t notStarted = 0;
+    // The jobs of the files that failed, in list order, to be tried again.
+    std::vector<Batch::BatchJob> failedJobs;
 
-    // "8 converted, 1 failed", with ", 3 not started" when any were not.
+    // "8 converted, 1 failed", with ", 2 skipped" and ", 3 not started"
+    // when any were.
     QString Text() const;
 };
 
@@ -52,6 +57,9 @@ class BatchRunner : public QObject {
     // Files converted at once; 0, the default, is one per core, as the
     // command line converts.
     void SetJobs(unsigned jobs) { jobs_ = jobs; }
+    // Leave destinations that exist alone, as the command line's
+    // --no-clobber does; for the batches started from now on.
+    void SetNoClobber(bool noClobber) { noClobber_ = noClobber; }
 
   signals:
     void LogCleared();
@@ -74,4 +82,5 @@ class BatchRunner : public QObject {
     std::atomic<bool> stop_{false};
     bool running_ = false;
     unsigned jobs_ = 0;
+    bool noClobber_ = false;
 };

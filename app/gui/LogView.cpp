@@ -20,6 +20,31 @@ QColor FailureColour(const QPalette& palette) {
 LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {}
 
 void LogView::Append(const QString& text, Kind kind) {
+    entries_.push_back({text, kind});
+    if (Shows(kind)) {
+        Insert(text, kind);
+    }
+}
+
+void LogView::Clear() {
+    entries_.clear();
+    clear();
+}
+
+void LogView::SetFailuresOnly(bool failuresOnly) {
+    if (failuresOnly == failuresOnly_) {
+        return;
+    }
+    failuresOnly_ = failuresOnly;
+    clear();
+    for (const Entry& entry : entries_) {
+        if (Shows(entry.kind)) {
+            Insert(entry.text, entry.kind);
+        }
+    }
+}
+
+void LogView::Insert(const QString& text, Kind kind) {
     QTextCharFormat format;
     if (kind == Kind::Failure) {
         format.setForeground(FailureColour(palette()));

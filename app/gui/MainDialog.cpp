@@ -1,7 +1,9 @@
 #include "app/gui/MainDialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -13,10 +15,12 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QShortcut>
 #include <QUrl>
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -37,20 +41,31 @@ int ScaleRounded(int units, int base, int divisor) {
     return static_cast<int>(product >= 0 ? (product + half) / divisor : (product - half) / divisor);
 }
 
-// What a drop holds that the batch can take: local folders and .tga files.
-// Anything else (other files, remote addresses) is left out.
-QStringList UsableInputs(const QList<QUrl>& urls) {
-    QStringList inputs;
-    for (const QUrl& url : urls) {
-        if (!url.isLocalFile()) {
-            continue;
-        }
-        const QFileInfo info(url.toLocalFile());
-        if (info.isDir() || HasTGAExtension(QFile::encodeName(info.fileName()).toStdString())) {
-            inputs.push_back(info.absoluteFilePath());
-        }
+// Which of a control's edges follow the window's right edge as it grows, in
+// halves of the growth: the template's "anchor" of each control.
+struct Anchor {
+    int left = 0;
+    int right = 0;
+};
+
+Anchor AnchorOf(const QWidget& control) {
+    const QString name = control.property("anchor").toString();
+    if (name == QLatin1String("right")) {
+        return {2, 2};
     }
-    return inputs;
+    if (name == QLatin1String("stretch")) {
+        return {0, 2};
+    }
+    if (name == QLatin1String("centre")) {
+        return {1, 1};
+    }
+    if (name == QLatin1String("left-half")) {
+        return {0, 1};
+    }
+    if (name == QLatin1String("right-half")) {
+        return {1, 2};
+    }
+    return {};
 }
 
 }  // namespace
@@ -97,9 +112,12 @@ MainDialog::MainDialog(std::unique_ptr<FilePicker> picker, QWidget* parent)
     title_ = windowTitle();
 
     templateSize_ = geometry().size();
-    templateLog_ = ui_->log->geometry();
-    templateButton_ = ui_->fixFiles->geometry();
-    templateProgress_ = ui_->progress->geometry();
+    for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control->property("anchor").isValid()) {
+            templateControls_.emplace_back(control, control->geometry());
+        }
+    }
+    ui_->destination->setText(settings_.Destination());
 
     // The log is only read; drops onto it are files for the dialog.
     ui_->log->setAcceptDrops(false);
@@ -108,10 +126,18 @@ MainDialog::MainDialog(std::unique_ptr<FilePicker> picker, QWidget* parent)
     ui_->fixFiles->setFocus();
 
     connect(ui_->fixFiles, &QPushButton::clicked, this, &MainDialog::OnButton);
+    connect(ui_->addFolder, &QPushButton::clicked, this, &MainDialog::AddFolder);
+    connect(ui_->chooseDestination, &QPushButton::clicked, this, &MainDialog::ChooseDestination);
+    connect(ui_->destination, &QLineEdit::textChanged, this,
+            [this](const QString& folder) { settings_.SetDestination(folder); });
+    connect(ui_->failuresOnly, &QCheckBox::toggled, ui_->log, &LogView::SetFailuresOnly);
+    connect(ui_->retryFailed, &QPushButton::clicked, this, &MainDialog::RetryFailed);
+    connect(ui_->saveLog, &QPushButton::clicked, this, &MainDialog::SaveLog);
     connect(ui_->openFolder, &QPushButton::clicked, this, &MainDialog::OpenDestination);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this,
             &QWidget::close);
-    connect(&runner_, &BatchRunner::LogCleared, this, &MainDialog::ClearLog);
+    // The dialog clears the log itself as it starts a batch, so that what
+    // it says of the inputs stays at the top of the batch's log.
     connect(&runner_, &BatchRunner::LogAppended, this, &MainDialog::AppendToLog);
     connect(&runner_, &BatchRunner::Progress, this, &MainDialog::OnProgress);
     connect(&runner_, &BatchRunner::Finished, this, &MainDialog::OnBatchFinished);
@@ -131,29 +157,22 @@ void MainDialog::ApplyTemplate() {
 }
 
 void MainDialog::LayOut() {
-    // The log takes all but the template's bottom band; the button keeps its
-    // size and its distance from the bottom edge, centred across. Distances
-    // are differences of converted positions so that the template's own size
+    // Positions are the template's, converted, then moved by the growth
+    // beyond the template's own size, so that the template's size
     // reproduces its positions exactly.
-    const int templateHeight = units_.ToPixelsY(templateSize_.height());
-    const int band = templateHeight - units_.ToPixelsY(templateLog_.y() + templateLog_.height());
-    ui_->log->setGeometry(0, 0, width(), std::max(0, height() - band));
-    const QRect button = units_.ToPixels(templateButton_);
-    const int fromBottom = templateHeight - button.y();
-    const QRect placed((width() - button.width()) / 2, height() - fromBottom, button.width(),
-                       button.height());
-    ui_->fixFiles->setGeometry(placed);
-    // Beside the button, the same margin from each edge: the progress bar
-    // to its left, the current file or the folder action to its right.
-    const QRect progress = units_.ToPixels(templateProgress_);
-    const int margin = progress.x();
-    const int side = std::max(0, placed.left() - 2 * margin);
-    ui_->progress->setGeometry(margin, placed.top() + (placed.height() - progress.height()) / 2,
-                               side, progress.height());
-    const QRect right(placed.right() + 1 + margin, placed.top(), side, placed.height());
-    ui_->currentFile->setGeometry(right);
-    ui_->openFolder->setGeometry(
-        right.x(), right.y(), std::min(side, ui_->openFolder->sizeHint().width()), right.height());
+    const int growX = width() - units_.ToPixelsX(templateSize_.width());
+    const int growY = height() - units_.ToPixelsY(templateSize_.height());
+    for (const auto& [control, units] : templateControls_) {
+        const QRect placed = units_.ToPixels(units);
+        const Anchor anchor = AnchorOf(*control);
+        const int left = placed.left() + anchor.left * growX / 2;
+        const int right = placed.right() + 1 + anchor.right * growX / 2;
+        if (control == ui_->log) {
+            control->setGeometry(left, placed.top(), right - left, placed.height() + growY);
+        } else {
+            control->setGeometry(left, placed.top() + growY, right - left, placed.height());
+        }
+    }
 }
 
 void MainDialog::OnButton() {
@@ -171,18 +190,54 @@ void MainDialog::FixFiles() {
     if (runner_.IsRunning()) {
         return;
     }
-    const QStringList files = picker_->PickFiles(tr("Targa (*.tga)"), QStringLiteral("tga"));
+    const QStringList files =
+        picker_->PickFiles(tr("Targa (*.tga)"), QStringLiteral("tga"), settings_.SourceFolder());
     if (files.isEmpty()) {
         return;
     }
+    settings_.SetSourceFolder(QFileInfo(files.front()).absolutePath());
     FixFiles(files);
+}
+
+void MainDialog::AddFolder() {
+    if (runner_.IsRunning()) {
+        return;
+    }
+    const QString folder =
+        picker_->PickFolder(tr("Select folder to fix"), settings_.SourceFolder());
+    if (folder.isEmpty()) {
+        return;
+    }
+    // The folder it was picked in, where its neighbours are.
+    settings_.SetSourceFolder(QFileInfo(QDir::cleanPath(folder)).absolutePath());
+    FixFiles({folder});
 }
 
 void MainDialog::FixFiles(const QStringList& inputs) {
     if (runner_.IsRunning() || closePending_) {
         return;
     }
-    if (const BatchPlan found = BatchRunner::MakePlan(inputs, QString()); found.jobs.empty()) {
+    Take(SortInputs(inputs));
+}
+
+void MainDialog::Take(const SortedInputs& sorted) {
+    if (runner_.IsRunning() || closePending_) {
+        return;
+    }
+    // What is left out and what is missing is said before anything is asked.
+    const QString note = LeftOutText(sorted.leftOut);
+    if (!note.isEmpty()) {
+        ui_->log->Append(note, LogView::Kind::Plain);
+    }
+    for (qsizetype i = 0; i < sorted.missing.size(); ++i) {
+        ui_->log->Append(MissingText(sorted.missing[i], sorted.reasons.value(i)),
+                         LogView::Kind::Failure);
+    }
+    QStringList present = sorted.inputs;
+    for (const QString& missing : sorted.missing) {
+        present.removeOne(missing);
+    }
+    if (const BatchPlan found = BatchRunner::MakePlan(present, QString()); found.jobs.empty()) {
         for (const BatchPlan::Problem& problem : found.problems) {
             ui_->log->Append(QFile::decodeName(BatchRunner::ProblemText(problem).c_str()),
                              LogView::Kind::Failure);
@@ -191,26 +246,107 @@ void MainDialog::FixFiles(const QStringList& inputs) {
                          LogView::Kind::Failure);
         return;
     }
-    const QString destination = picker_->PickFolder(tr("Select destination folder"));
+    const QString destination = DestinationForBatch();
     if (destination.isEmpty() || closePending_) {
         return;
     }
     // Planned whole before anything is written, so that the question counts
-    // every file the batch would write over as the folders stand now.
-    BatchPlan plan = BatchRunner::MakePlan(inputs, destination);
-    const Replacements replacements = FindReplacements(plan);
-    if (replacements.count != 0 && !AskToReplace(this, replacements, destination)) {
+    // every file the batch would write over as the folders stand now. A
+    // missing path stays in, to fail with the system's reason.
+    Start(BatchRunner::MakePlan(sorted.inputs, destination), destination, note);
+}
+
+QString MainDialog::DestinationForBatch() {
+    const QString typed = ui_->destination->text();
+    if (typed.isEmpty()) {
+        const QString picked =
+            picker_->PickFolder(tr("Select destination folder"), settings_.SourceFolder());
+        if (!picked.isEmpty()) {
+            ui_->destination->setText(QDir::toNativeSeparators(picked));
+        }
+        return picked;
+    }
+    if (QDir::isRelativePath(typed)) {
+        ui_->log->Append(tr("The destination folder must be a full path: %1").arg(typed) + '\n',
+                         LogView::Kind::Failure);
+        return {};
+    }
+    return QDir::cleanPath(QDir::fromNativeSeparators(typed));
+}
+
+void MainDialog::ChooseDestination() {
+    const QString current = ui_->destination->text();
+    const QString picked = picker_->PickFolder(
+        tr("Select destination folder"), current.isEmpty() ? settings_.SourceFolder() : current);
+    if (!picked.isEmpty()) {
+        ui_->destination->setText(QDir::toNativeSeparators(picked));
+    }
+}
+
+void MainDialog::RetryFailed() {
+    if (runner_.IsRunning() || failedJobs_.empty()) {
         return;
     }
+    BatchPlan plan;
+    plan.jobs = failedJobs_;
+    Start(std::move(plan), destination_, QString());
+}
+
+void MainDialog::Start(BatchPlan plan, const QString& destination, const QString& note) {
+    const Replacements replacements = FindReplacements(plan);
+    ReplaceAnswer answer = ReplaceAnswer::Replace;
+    if (replacements.count != 0) {
+        answer = AskToReplace(this, replacements, destination);
+        if (answer == ReplaceAnswer::Cancel || closePending_) {
+            return;
+        }
+    }
     destination_ = destination;
+    ui_->log->Clear();
     ui_->log->setPlaceholderText(QString());
+    if (!note.isEmpty()) {
+        ui_->log->Append(note, LogView::Kind::Plain);
+    }
+    runner_.SetNoClobber(answer == ReplaceAnswer::SkipExisting);
     SetBatchView(true);
+    // The count is known before the first file: the bar says it at once.
+    if (!plan.jobs.empty()) {
+        ui_->progress->setFormat(tr("%1 of %2").arg(0).arg(plan.jobs.size()));
+    }
     runner_.Start(std::move(plan));
+}
+
+void MainDialog::SaveLog() {
+    const QString folder = destination_.isEmpty() ? settings_.SourceFolder() : destination_;
+    const QString path =
+        picker_->PickSaveFile(tr("Save Log"), tr("Text (*.txt)"),
+                              QDir(folder).filePath(QStringLiteral("tessary-log.txt")));
+    if (path.isEmpty()) {
+        return;
+    }
+    // Written whole to a temporary file and renamed over the name, so that
+    // a failure leaves any file already there as it was.
+    QSaveFile file(path);
+    const QByteArray text = ui_->log->toPlainText().toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        QMessageBox box(QMessageBox::Warning, title_,
+                        tr("Unable to save the log to %1 (%2).")
+                            .arg(QDir::toNativeSeparators(path), file.errorString()),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("saveLogFailed"));
+        box.exec();
+    }
 }
 
 void MainDialog::SetBatchView(bool running) {
     ui_->fixFiles->setText(running ? tr("&Stop") : tr("&Fix Files..."));
     ui_->fixFiles->setEnabled(true);
+    for (QWidget* control : std::initializer_list<QWidget*>{ui_->addFolder, ui_->destination,
+                                                            ui_->chooseDestination}) {
+        control->setEnabled(!running);
+    }
+    ui_->retryFailed->setEnabled(!running && !failedJobs_.empty());
+    ui_->saveLog->setEnabled(!running && !ui_->log->IsEmpty());
     ui_->progress->setRange(0, 1);
     ui_->progress->setValue(0);
     ui_->progress->setFormat(QString());
@@ -219,10 +355,6 @@ void MainDialog::SetBatchView(bool running) {
     ui_->currentFile->setVisible(running);
     ui_->openFolder->setVisible(!running);
     setWindowTitle(title_);
-}
-
-void MainDialog::ClearLog() {
-    ui_->log->clear();
 }
 
 void MainDialog::AppendToLog(const QString& text, bool failure) {
@@ -243,6 +375,7 @@ void MainDialog::OnProgress(qint64 position, qint64 count, const QString& name) 
 
 void MainDialog::OnBatchFinished(const BatchSummary& summary) {
     ui_->log->Append(summary.Text() + '\n', LogView::Kind::Summary);
+    failedJobs_ = summary.failedJobs;
     SetBatchView(false);
     if (refocusButton_) {
         ui_->fixFiles->setFocus();
@@ -331,9 +464,9 @@ void MainDialog::dropEvent(QDropEvent* event) {
     if (runner_.IsRunning()) {
         return;
     }
-    const QStringList inputs = UsableInputs(event->mimeData()->urls());
+    const SortedInputs sorted = SortDropped(event->mimeData()->urls());
     event->acceptProposedAction();
     // Ask for the folder once the drop has finished, not inside it.
     QMetaObject::invokeMethod(
-        this, [this, inputs] { FixFiles(inputs); }, Qt::QueuedConnection);
+        this, [this, sorted] { Take(sorted); }, Qt::QueuedConnection);
 }

@@ -18,12 +18,13 @@ class QtFilePicker : public FilePicker {
     QtFilePicker(QWidget* parent, Options options);
     explicit QtFilePicker(QWidget* parent) : QtFilePicker(parent, Options{}) {}
 
-    QStringList PickFiles(const QString& filter, const QString& defaultSuffix) override;
-    QString PickFolder(const QString& title) override;
+    QStringList PickFiles(const QString& filter, const QString& defaultSuffix,
+                          const QString& startIn) override;
+    QString PickFolder(const QString& title, const QString& startIn) override;
+    QString PickSaveFile(const QString& title, const QString& filter,
+                         const QString& suggested) override;
 
   private:
     QWidget* parent_;
     Options options_;
-    // Where the previous pick was made, so the next one starts there.
-    QString lastFolder_;
 };

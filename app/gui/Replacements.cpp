@@ -39,7 +39,8 @@ Replacements FindReplacements(const BatchPlan& plan) {
     return found;
 }
 
-bool AskToReplace(QWidget* parent, const Replacements& replacements, const QString& destination) {
+ReplaceAnswer AskToReplace(QWidget* parent, const Replacements& replacements,
+                           const QString& destination) {
     QMessageBox box(QMessageBox::Warning, parent->windowTitle(),
                     QObject::tr("%1 in %2 will be replaced.")
                         .arg(Files(replacements.count), QDir::toNativeSeparators(destination)),
@@ -64,9 +65,13 @@ bool AskToReplace(QWidget* parent, const Replacements& replacements, const QStri
                         "that folder, perhaps from an earlier batch."));
     }
     QPushButton* replace = box.addButton(QObject::tr("&Replace"), QMessageBox::AcceptRole);
+    QPushButton* skip = box.addButton(QObject::tr("&Skip Existing"), QMessageBox::AcceptRole);
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
     box.exec();
-    return box.clickedButton() == replace;
+    if (box.clickedButton() == replace) {
+        return ReplaceAnswer::Replace;
+    }
+    return box.clickedButton() == skip ? ReplaceAnswer::SkipExisting : ReplaceAnswer::Cancel;
 }

@@ -18,7 +18,11 @@ struct Replacements {
 // Each destination counts once, however many files of the plan name it.
 Replacements FindReplacements(const Batch::BatchPlan& plan);
 
+enum class ReplaceAnswer { Replace, SkipExisting, Cancel };
+
 // Asks whether to replace the files, saying how many and whether they are
-// the originals; answers true for Replace. Cancel is the default, so that
-// Enter alone writes over nothing.
-bool AskToReplace(QWidget* parent, const Replacements& replacements, const QString& destination);
+// the originals. Skip Existing converts only the files whose destination
+// does not exist. Cancel is the default, so that Enter alone writes over
+// nothing.
+ReplaceAnswer AskToReplace(QWidget* parent, const Replacements& replacements,
+                           const QString& destination);

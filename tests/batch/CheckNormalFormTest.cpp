@@ -1,6 +1,7 @@
 // The normal-form check on the bundled samples and on the batch's output.
 #include <gtest/gtest.h>
 
+#include "batch/AlreadyNormal.h"
 #include "batch/CheckNormalForm.h"
 #include "batch/ConvertJobs.h"
 #include "support/AppTestSupport.h"
@@ -115,6 +116,38 @@ TEST(CheckNormalFormTest, LinesNameEveryReason) {
     EXPECT_EQ(FormatCheckLine("a.tga", result), "a.tga: not in normal form: run-length, footer\n");
     EXPECT_EQ(FormatCheckLine("a.tga", CheckResult{CheckOutcome::Normal, {}, {}}),
               "a.tga: normal form\n");
+}
+
+// The skip's look at header and colour map agrees with the whole check on
+// the samples, their repairs, one byte more, and bit flips of the first 32.
+TEST(AlreadyNormalTest, AgreesWithTheWholeCheck) {
+    TempDir temp;
+    RecordingLog log;
+    const auto agree = [](const std::string& path) {
+        const Bytes bytes = ReadFileBytes(path);
+        const auto alphaBits = static_cast<std::uint8_t>(bytes.size() > 17 ? bytes[17] & 0x0F : 0);
+        for (const bool keep : {false, true}) {
+            GFXStream::MappedFileInputStream input;
+            const bool probed =
+                input.Open(path.c_str()) && AlreadyInNormalForm(input, keep ? alphaBits : 0);
+            EXPECT_EQ(probed, CheckNormalForm(path.c_str(), keep).outcome == CheckOutcome::Normal)
+                << path << (keep ? " keeping alpha bits" : "");
+        }
+    };
+    for (const std::string& name : ListFolder(kSamples)) {
+        agree(kSamples + "/" + name);
+        ConvertJobs(log, JobsFor(kSamples, {name}, temp.Path()));
+        Bytes repaired = ReadFileBytes(temp / name);
+        for (std::size_t bit = 0; bit < 8 * std::min<std::size_t>(repaired.size(), 32); ++bit) {
+            Bytes changed = repaired;
+            changed[bit / 8] = static_cast<std::uint8_t>(changed[bit / 8] ^ (1u << (bit % 8)));
+            WriteFileBytes(temp / "changed", changed);
+            agree(temp / "changed");
+        }
+        repaired.push_back(0);
+        WriteFileBytes(temp / "longer", repaired);
+        agree(temp / "longer");
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Batches converted several files at once: the log, the files written and
 // the summary must be those of the one-by-one batch, whatever order the
 // files finish in.
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,6 +172,24 @@ TEST(EmitFinishedTest, FileWhoseTextWasLostStillGetsItsLine) {
               "a.tga->out/a.tga...Done\nb?c.tga: Error: Not enough memory to report this file\n");
     EXPECT_EQ(run.summary.converted, 1u);
     EXPECT_EQ(run.summary.failed, 1u);
+}
+
+// taskset and container limits narrow the CPUs a process may use; the
+// default job count follows them, not the machine's count.
+TEST(DefaultJobsTest, FollowsTheCPUsThisThreadMayRunOn) {
+    cpu_set_t allowed;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    std::size_t first = 0;
+    while (!CPU_ISSET(first, &allowed)) {
+        ++first;
+    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(DefaultJobs(), 1u);
+    ::sched_setaffinity(0, sizeof allowed, &allowed);
+    EXPECT_EQ(DefaultJobs(), static_cast<unsigned>(CPU_COUNT(&allowed)));
 }
 
 }  // namespace

@@ -270,7 +270,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"UnknownOption", {"--frobnicate", "-o", "out", "a.tga"}},
                       UsageCase{"OutputWithoutValue", {"a.tga", "-o"}},
                       UsageCase{"CheckWithOutput", {"--check", "-o", "out", "a.tga"}},
-                      UsageCase{"CheckWithRle", {"--check", "--rle", "a.tga"}}),
+                      UsageCase{"CheckWithRle", {"--check", "--rle", "a.tga"}},
+                      UsageCase{"SkipNormalWithRle",
+                                {"--skip-normal", "--rle", "-o", "out", "a.tga"}},
+                      UsageCase{"NameOutsideTheBase", {"--base", "in", "-o", "out", "a.tga"}}),
     [](const auto& testCase) { return std::string(testCase.param.label); });
 
 // What scripts lean on, each case run in a folder holding a.tga (good),
@@ -373,6 +376,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    {"a.tga", "x.tga"},
                    "nul.txt"},
+        ScriptCase{"BaseKeepsThePathsOfAList",
+                   {"--files-from", "lines.txt", "--base", ".", "-o", "old"},
+                   0,
+                   "a.tga->old/a.tga...Done\nin/x.tga->old/in/x.tga...Done\n"
+                   "2 converted, 0 failed\n",
+                   "",
+                   {"a.tga", "in"}},
+        ScriptCase{"CheckNotInNormalFormIsFour",
+                   {"--check", "a.tga"},
+                   4,
+                   "a.tga: not in normal form: top-down\n"
+                   "0 in normal form, 1 not in normal form, 0 failed\n",
+                   ""},
+        ScriptCase{"FailedListThatCannotBeWrittenIsThree",
+                   {"--failed-to", "nosuch/list", "-o", "old", "in/x.tga"},
+                   3,
+                   "in/x.tga->old/x.tga...Done\n1 converted, 0 failed\n",
+                   "tessary-cli: cannot write nosuch/list (No such file or directory)\n",
+                   {"a.tga", "x.tga"}},
         ScriptCase{"FilesFromMissingList",
                    {"--files-from", "none.txt", "-o", "out"},
                    2,
@@ -380,13 +402,109 @@ INSTANTIATE_TEST_SUITE_P(
                    "tessary-cli: cannot read none.txt (No such file or directory)\n"}),
     [](const auto& testCase) { return std::string(testCase.param.label); });
 
-TEST_F(CliTest, LogThatCannotBeWrittenIsAFailure) {
+TEST_F(CliTest, LogOrHelpThatCannotBeWrittenIsARunNotDone) {
     MakeTGA("a.tga");
     CliIo io;
     io.output = "/dev/full";
     const CliRun run = Cli({"-o", "out", "a.tga"}, io);
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.err, "tessary-cli: cannot write the log (No space left on device)\n");
+    const CliRun help = Cli({"--help"}, io);
+    EXPECT_EQ(help.status, 3);
+    EXPECT_EQ(help.err, "tessary-cli: cannot write to standard output (No space left on device)\n");
+}
+
+// A repaired tree run again: every file is skipped unwritten (the same inode
+// and time), with --keep-alpha-bits too; a file that needs it is converted.
+TEST_F(CliTest, SkipNormalRerunOfARepairedTreeWritesNothing) {
+    MakeFolder("in");
+    MakeFolder("in/sub");
+    MakeTGA("in/a.tga");
+    Bytes withAlpha = MakeTrueColourTGA(3, 2, true, false);
+    withAlpha[17] |= 0x08;
+    WriteFileBytes(temp / "in/sub/alpha.tga", withAlpha);
+    ASSERT_EQ(Cli({"-r", "--keep-alpha-bits", "-o", "in", "in"}).status, 0);
+    MakeTGA("in/new.tga");
+    struct stat before {};
+    ASSERT_EQ(::stat((temp / "in/a.tga").c_str(), &before), 0);
+    const CliRun run = Cli({"-r", "--skip-normal", "--keep-alpha-bits", "-o", "in", "in"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              "a.tga->in/a.tga...Skipped (already in normal form)\n"
+              "new.tga->in/new.tga...Done\n"
+              "sub/alpha.tga->in/sub/alpha.tga...Skipped (already in normal form)\n"
+              "1 converted, 0 failed, 2 skipped\n");
+    struct stat after {};
+    ASSERT_EQ(::stat((temp / "in/a.tga").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+// Failed names come back byte for byte and rerun to the same destinations.
+TEST_F(CliTest, FailedListRerunsExactlyTheFailedFiles) {
+    MakeFolder("assets");
+    MakeFolder("assets/sub");
+    MakeTGA("assets/sub/good.tga");
+    const std::string cut = "assets/sub/cut\n1.tga";
+    WriteFileBytes(temp / cut, {1, 2, 3});
+
+    const CliRun first =
+        Cli({"-r", "--base", "assets", "-o", "fixed", "--failed-to", "failed", "assets"});
+    EXPECT_EQ(first.status, 1);
+    EXPECT_EQ(AsText(ReadFileBytes(temp / "failed")), cut + '\0');
+
+    MakeTGA(cut);
+    const CliRun rerun = Cli({"-0", "--files-from", "failed", "--base", "assets", "-o", "fixed",
+                              "--failed-to", "failed"});
+    EXPECT_EQ(rerun.status, 0);
+    EXPECT_EQ(rerun.out,
+              "assets/sub/cut?1.tga->fixed/sub/cut?1.tga...Done\n1 converted, 0 failed\n");
+    EXPECT_EQ(ReadFileBytes(temp / "fixed/sub/cut\n1.tga"), ExpectedPlainTGA(2, 2));
+    EXPECT_TRUE(ReadFileBytes(temp / "failed").empty());
+}
+
+TEST_F(CliTest, PreserveTimestampsKeepsTheSourcesTimesAlsoInPlace) {
+    MakeTGA("a.tga");
+    const timespec old[2] = {{1000000000, 5}, {981173106, 7}};
+    for (const std::string folder : {"copy", "."}) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, (temp / "a.tga").c_str(), old, 0), 0);
+        ASSERT_EQ(Cli({"-p", "-o", folder, "a.tga"}).status, 0);
+        struct stat info {};
+        ASSERT_EQ(::stat((temp / (folder + "/a.tga")).c_str(), &info), 0);
+        EXPECT_EQ(info.st_atim.tv_sec, old[0].tv_sec) << folder;
+        EXPECT_EQ(info.st_mtim.tv_sec, old[1].tv_sec) << folder;
+        EXPECT_EQ(info.st_mtim.tv_nsec, old[1].tv_nsec) << folder;
+    }
+    EXPECT_EQ(ReadFileBytes(temp / "a.tga"), ExpectedPlainTGA(2, 2));
+}
+
+// C1 controls, as characters or lone bytes, show as '?'; U+011B stays.
+TEST_F(CliTest, CheckNamesEachFileByItsWholePathAndHidesC1Controls) {
+    MakeFolder("a");
+    MakeFolder("b");
+    for (const char* name :
+         {"a/x.tga", "b/x.tga", "b/c\xc2\x9b.tga", "b/d\x9b.tga", "b/e\xc4\x9b.tga"}) {
+        WriteFileBytes(temp / name, ExpectedPlainTGA(2, 2));
+    }
+    const CliRun run = Cli({"--check", "-r", "a", "b"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              "a/x.tga: normal form\nb/c?.tga: normal form\nb/d?.tga: normal form\n"
+              "b/e\xc4\x9b.tga: normal form\nb/x.tga: normal form\n"
+              "5 in normal form, 0 not in normal form, 0 failed\n");
+}
+
+// Bash completion keeps a name with spaces whole after -o and --files-from.
+TEST_F(CliTest, CompletionKeepsNamesWithSpaces) {
+    MakeFolder("my dir");
+    WriteFileBytes(temp / "my list", {'x'});
+    const std::string script = "cd '" + temp.Path() +
+                               "' && bash -c '. " TESSARY_SOURCE_DIR
+                               "/docs/completion/tessary-cli; for o in -o --files-from; do "
+                               "COMP_WORDS=(tessary-cli $o my); COMP_CWORD=2; _tessary_cli; "
+                               "printf \"%s|\" \"${COMPREPLY[@]}\"; done' > completed";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    EXPECT_EQ(AsText(ReadFileBytes(temp / "completed")), "my dir|my dir|my list|");
 }
 
 TEST_F(CliTest, KeepAlphaBitsKeepsTheDescriptorsCount) {
@@ -470,44 +588,43 @@ TEST_F(CliTest, ProgressLineOnlyOnATerminalThatIsNotDumb) {
     EXPECT_EQ(errorsOnTerminal("dumb"), "");
 }
 
-// The README's pipeline for several machines, with local jobs standing in
-// for the hosts: shares of a NUL-separated list, one tessary-cli each, the
-// logs gathered and the summaries added up.
-TEST_F(CliTest, GnuParallelSharesAddUpToTheWholeRun) {
+// The README's recipe, one local job at a time standing in for the hosts, so
+// the clash's order is certain: 25 names in shares of 5, share 2 (d 11 to
+// d 15) never runs, and d 7, listed first, clashes in the last share.
+TEST_F(CliTest, GnuParallelRecipeShowsAMissingShareAndAClash) {
     if (std::system("parallel --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "GNU parallel is not installed";
     }
     MakeFolder("assets");
-    MakeFolder("assets/b");
+    MakeFolder("work");
     for (int i = 0; i < 23; ++i) {
-        MakeTGA("assets/a" + std::to_string(i) + ".tga", 1 + i % 5);
-        MakeTGA("assets/b/b " + std::to_string(i) + ".tga", 2);
+        MakeFolder("assets/d " + std::to_string(i));
+        MakeTGA("assets/d " + std::to_string(i) + "/a.TGA", 1 + i % 5);
     }
-    WriteFileBytes(temp / "assets/b/cut.tga", {1, 2, 3});
+    WriteFileBytes(temp / "assets/d 0/cut.tga", {1, 2, 3});
     const std::string script =
-        "cd '" + temp.Path() + "' && find assets -name '*.tga' -print0 | " +
-        "parallel --will-cite -0 --pipe --recend '\\0' -N 10 -j 3 '" + TESSARY_CLI_PATH +
-        " -0 --files-from - -o fixed' > run.log; "
-        "awk '/^[0-9]+ converted, [0-9]+ failed$/ { c += $1; f += $3; n++ } "
-        "END { print c \" converted, \" f \" failed in \" n \" shares\" }' run.log";
-    std::string total;
-    if (std::FILE* pipe = ::popen(script.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-            total += buffer;
-        }
-        ::pclose(pipe);
-    }
-    EXPECT_EQ(total, "46 converted, 1 failed in 5 shares\n");
-    const std::string log = AsText(ReadFileBytes(temp / "run.log"));
-    EXPECT_NE(log.find("assets/b/cut.tgaError: ReadTGA: Unexpected end of input\n"),
-              std::string::npos);
-    for (int i = 0; i < 23; ++i) {
-        EXPECT_EQ(ReadFileBytes(temp / ("fixed/a" + std::to_string(i) + ".tga")),
-                  ExpectedPlainTGA(1 + i % 5, 2));
-        EXPECT_EQ(ReadFileBytes(temp / ("fixed/b " + std::to_string(i) + ".tga")),
-                  ExpectedPlainTGA(2, 2));
-    }
+        "cd '" + temp.Path() + "' && PATH='" +
+        std::filesystem::path(TESSARY_CLI_PATH).parent_path().string() +
+        "':$PATH && src=assets dst=fixed work=work && "
+        "{ printf 'assets/d 7/a.TGA\\0'; find \"$src\" -iname '*.tga' -print0 | LC_ALL=C sort -z; "
+        "} > \"$work/names\" && "
+        "parallel --will-cite -0 --pipe --recend '\\0' -N 5 -j 1 \"test {#} -ne 2 && "
+        "tessary-cli -0 --files-from - --base $src -o $dst --no-clobber "
+        "--failed-to $work/failed-{#}\" < \"$work/names\" > \"$work/log\"; "
+        "awk -v sent=\"$(tr -cd '\\0' < \"$work/names\" | wc -c)\" '"
+        "/^[0-9]+ converted, [0-9]+ failed(, [0-9]+ skipped)?$/ { c += $1; f += $3; s += $5; n++ }"
+        "END { print c \" converted, \" f \" failed, \" s \" clashed in \" n \" shares\"\n"
+        "if (c + f + s != sent) print sent - c - f - s \" names not accounted for: a share did "
+        "not run\" }' \"$work/log\"; "
+        "cat \"$work\"/failed-* > \"$work/failed\"; tessary-cli --check -r \"$dst\" | tail -n 1";
+    ASSERT_NE(std::system(("{ " + script + "; } > '" + temp / "report" + "'").c_str()), -1);
+    EXPECT_EQ(AsText(ReadFileBytes(temp / "report")),
+              "18 converted, 1 failed, 1 clashed in 4 shares\n"
+              "5 names not accounted for: a share did not run\n"
+              "18 in normal form, 0 not in normal form, 0 failed\n");
+    EXPECT_EQ(AsText(ReadFileBytes(temp / "work/failed")), std::string("assets/d 0/cut.tga\0", 19));
+    EXPECT_EQ(ReadFileBytes(temp / "fixed/d 9/a.TGA"), ExpectedPlainTGA(5, 2));
+    EXPECT_FALSE(FileExists(temp / "fixed/d 12"));
 }
 
 // Forty folders of one file each: one list, so any number of jobs gives the

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QSettings>
 #include <QString>
 #include <QTimer>
 
@@ -30,6 +31,25 @@ class GuiTempDir : public TempDir {
     QString Q() const { return QString::fromStdString(Path()); }
     QString Q(const std::string& name) const {
         return QString::fromStdString((path() / name).string());
+    }
+};
+
+// Where settings go between tests: a temporary folder of the whole run's
+// (GuiTestMain), so that no test reads or writes the user's settings.
+inline QString& RunSettingsFolder() {
+    static QString folder;
+    return folder;
+}
+
+// Gives what the dialog remembers a fresh folder of the test's own while it
+// lives.
+class SettingsIn {
+  public:
+    explicit SettingsIn(const GuiTempDir& dir) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.Q("settings"));
+    }
+    ~SettingsIn() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, RunSettingsFolder());
     }
 };
 

@@ -38,7 +38,7 @@ TEST(QtFileDialogTest, PicksTypedFilesWithTheDefaultSuffixAndAFolder) {
         TypeAndAccept(dialog, QStringLiteral("\"a.tga\" \"b\""));
     });
     const QStringList files =
-        picker.PickFiles(QStringLiteral("Targa (*.tga)"), QStringLiteral("tga"));
+        picker.PickFiles(QStringLiteral("Targa (*.tga)"), QStringLiteral("tga"), QString());
     EXPECT_EQ(filters, QStringList({"Targa (*.tga)"}));
     EXPECT_EQ(suffix, "tga");
     EXPECT_EQ(files, QStringList({dir.Q("a.tga"), dir.Q("b.tga")}));
@@ -46,11 +46,26 @@ TEST(QtFileDialogTest, PicksTypedFilesWithTheDefaultSuffixAndAFolder) {
     ModalAnswer<QFileDialog> folderPicker([&](QFileDialog& dialog) {
         title = dialog.windowTitle();
         EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
-        EXPECT_EQ(dialog.directory().absolutePath(), dir.Q()) << "starts where the files were";
+        EXPECT_EQ(dialog.directory().absolutePath(), dir.Q()) << "starts where it is told";
         TypeAndAccept(dialog, dir.Q("out"));
     });
-    EXPECT_EQ(picker.PickFolder(QStringLiteral("Select destination folder")), dir.Q("out"));
+    EXPECT_EQ(picker.PickFolder(QStringLiteral("Select destination folder"), dir.Q()),
+              dir.Q("out"));
     EXPECT_EQ(title, "Select destination folder");
+}
+
+TEST(QtFileDialogTest, SaveOffersTheSuggestedNameAndItsSuffix) {
+    GuiTempDir dir;
+    QWidget owner;
+    QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true});
+    ModalAnswer<QFileDialog> savePicker([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.directory().absolutePath(), dir.Q());
+        EXPECT_EQ(dialog.selectedFiles(), QStringList({dir.Q("tessary-log.txt")}));
+        TypeAndAccept(dialog, QStringLiteral("failures"));
+    });
+    EXPECT_EQ(picker.PickSaveFile(QStringLiteral("Save Log"), QStringLiteral("Text (*.txt)"),
+                                  dir.Q("tessary-log.txt")),
+              dir.Q("failures.txt"));
 }
 
 TEST(QtFileDialogTest, CancellingAnswersNothing) {
@@ -58,9 +73,11 @@ TEST(QtFileDialogTest, CancellingAnswersNothing) {
     QtFilePicker picker(&owner, QtFilePicker::Options{.forceQtDialogs = true});
     ModalAnswer<QFileDialog> filePicker(
         [](QFileDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
-    EXPECT_TRUE(picker.PickFiles(QStringLiteral("Targa (*.tga)"), QStringLiteral("tga")).isEmpty());
+    EXPECT_TRUE(picker.PickFiles(QStringLiteral("Targa (*.tga)"), QStringLiteral("tga"), QString())
+                    .isEmpty());
     ModalAnswer<QFileDialog> folderPicker([](QFileDialog& dialog) { dialog.reject(); });
-    EXPECT_TRUE(picker.PickFolder(QStringLiteral("Select destination folder")).isEmpty());
+    EXPECT_TRUE(
+        picker.PickFolder(QStringLiteral("Select destination folder"), QString()).isEmpty());
 }
 
 }  // namespace
