@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "batch/JoinPath.h"
+#include "files/FileSystem.h"
 #include "files/FolderEntries.h"
 #include "files/SystemPath.h"
 
@@ -42,7 +43,7 @@ struct FolderWalk {
             Canonical(Files::SystemPath(folder)) == outputCanonical) {
             return;  // the run's own output, when it lies below a source folder
         }
-        std::vector<std::string> names;
+        std::vector<std::pair<std::string, bool>> names;  // and whether it is a link
         std::vector<std::string> subfolders;
         std::vector<Files::FolderEntry> entries;
         std::string reason;
@@ -62,7 +63,7 @@ struct FolderWalk {
                        (entry.type == Type::File || entry.type == Type::Unknown)) {
                 // One that cannot be looked at is left for the conversion,
                 // which says why it cannot be opened.
-                names.push_back(std::move(entry.name));
+                names.push_back({std::move(entry.name), entry.link});
             } else if (entry.type == Type::Unknown && recursive && !entry.link) {
                 // Perhaps a folder that cannot be entered: never skipped
                 // without a word.
@@ -71,9 +72,11 @@ struct FolderWalk {
         }
         std::sort(names.begin(), names.end());
         std::sort(subfolders.begin(), subfolders.end());
-        for (const std::string& name : names) {
+        for (const auto& [name, link] : names) {
             const std::string shown = JoinPath(relative, name);
-            plan.jobs.push_back({JoinPath(folder, name), shown, JoinPath(outputFolder, shown)});
+            const bool refused = link && !Files::FollowsLink(folder, name);
+            plan.jobs.push_back({JoinPath(folder, name), shown, JoinPath(outputFolder, shown),
+                                 refused ? Files::kUntrustedLinkText : nullptr});
         }
         for (const std::string& sub : subfolders) {
             Visit(JoinPath(folder, sub), JoinPath(relative, sub), false);

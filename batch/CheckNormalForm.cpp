@@ -6,7 +6,6 @@
 #include "batch/ConvertOneFile.h"
 #include "batch/ShownName.h"
 #include "codec/NormalForm.h"
-#include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 
@@ -16,11 +15,10 @@ namespace {
 
 // Opens `path` for reading, or says in `result` why it cannot be.
 bool OpenForCheck(GFXStream::MappedFileInputStream& file, const char* path, CheckResult& result) {
-    Files::ClearSystemError();
     if (file.Open(path)) {
         return true;
     }
-    const std::string reason = Files::WhyNotOpened(path, Files::LastSystemError(), true);
+    const std::string& reason = file.WhyNot();
     result.error = kUnableToOpenText;
     if (!reason.empty()) {
         result.error += " (" + reason + ")";

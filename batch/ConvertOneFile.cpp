@@ -15,9 +15,11 @@
 #include "codec/TGAFileRows.h"
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
+#include "files/FileSystem.h"
 #include "files/SystemPath.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
+#include "gfxstream/PositionalFileInputStream.h"
 
 using namespace Codec;
 using namespace Files;
@@ -53,17 +55,15 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const F
            const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
            GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
     std::string& log = result.log;
-    const std::filesystem::path folder = Files::SystemPath(job.destination).parent_path();
-    if (options.createFolders && !folder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (error) {
-            AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(error.message()).c_str());
+    ClearSystemError();
+    // Under --no-clobber a file that takes the name meanwhile is left alone.
+    const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
+    if (!output.OpenReplacement(job.destination.c_str(), ifTaken, options.createFolders)) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s\n", kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
             return;
         }
-    }
-    ClearSystemError();
-    if (!output.OpenReplacement(job.destination.c_str())) {
         const int error = LastSystemError();
         const std::string why = output.FailureText() != nullptr
                                     ? output.FailureText()
@@ -104,13 +104,15 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
         return;
     }
 
+    if (job.refused != nullptr) {
+        AppendLog(log, ": %s (%s)\n", kUnableToOpenText, job.refused);
+        return;
+    }
     // Taken before the file is read, which may change its access time.
     const FileTimes times = options.preserveTimestamps ? TimesOf(job.source) : FileTimes{};
     ClearSystemError();
     if (!input.Open(job.source.c_str())) {
-        const int error = LastSystemError();
-        AppendLog(log, ": %s%s\n", kUnableToOpenText,
-                  InParentheses(WhyNotOpened(job.source.c_str(), error, true)).c_str());
+        AppendLog(log, ": %s%s\n", kUnableToOpenText, InParentheses(input.WhyNot()).c_str());
         return;
     }
 
@@ -126,17 +128,10 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
             result.outcome = FileOutcome::Skipped;
             return;
         }
-        // The normal form is written straight from the mapped file, a window
-        // and a row at a time; run-length output is encoded from the image.
-        std::unique_ptr<Image> image;
-        std::unique_ptr<RowSource> rows;
-        if (options.rle) {
-            image = ReadTGA(input, nullptr, nullptr);
-            rows = std::make_unique<ImageRows>(*image);
-            input.Close();
-        } else {
-            rows = std::make_unique<TGAFileRows>(input);
-        }
+        // Written straight from the file, a window and a row at a time, in
+        // either encoding; a large picture's rows are read by position.
+        GFXStream::PositionalFileInputStream bulk(input.Handle(), input.Size());
+        TGAFileRows rows(input, &bulk);
         imageRead = true;
         log += arrow;
         if (destinationTaken) {
@@ -145,9 +140,14 @@ void Convert(const BatchJob& job, bool destinationTaken, const ConvertOptions& o
             AppendLog(log, "%s\n", Exists(job.destination) ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
-            Write(job, *rows, alphaBits, times, options, input, output, result, writing);
+            Write(job, rows, alphaBits, times, options, input, output, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
+        if (output.NameTaken()) {
+            AppendLog(log, "%s\n", kSkippedExistingText);
+            result.outcome = FileOutcome::Skipped;
+            return;
+        }
         const int error = writing ? LastSystemError() : 0;
         AppendLog(log, "Error: %s%s\n", caught.Text(),
                   InParentheses(SystemErrorText(error)).c_str());

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
 #include "gfxstream/MemoryOutputStream.h"
+#include "gfxstream/PositionalFileInputStream.h"
 
 using namespace Codec;
 using namespace Files;
@@ -190,20 +192,24 @@ void BM_WriteTGA_RunLength(benchmark::State& state) {
     WriteToNull(state, true);
 }
 
-// One file's whole conversion as the batch does it: map, convert, release
+// One file's whole conversion as the batch does it: open, convert, release
 // the input, and put the replacement file written in a temporary folder in
-// place.
-// Includes the page cache's cost of the new file, as a copy would.
+// place. Includes the page cache's cost of the new file, as a copy would.
+// `path`: 0 reads the rows through the mapping, 1 by position (bottom-up
+// rows copied inside the system), 2 as the batch chooses; comparing 0 and 1
+// over the sizes gives the crossovers TGAFileRows uses.
 void BM_ConvertFile(benchmark::State& state) {
     const auto side = static_cast<std::int32_t>(state.range(0));
-    const bool rle = state.range(1) != 0;
+    const auto layout = static_cast<Layout>(state.range(1));
+    const bool rle = state.range(2) != 0;
+    const std::int64_t path = state.range(3);
     const auto folder =
         std::filesystem::temp_directory_path() / ("tessary-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const auto input = folder / "in.tga";
     const auto output = folder / "out.tga";
     {
-        const auto file = EncodeFile(*MakePicture(side, side, 32), Layout::TopDown);
+        const auto file = EncodeFile(*MakePicture(side, side, 32), layout);
         std::FILE* f = std::fopen(input.c_str(), "wb");
         const bool written =
             f != nullptr && std::fwrite(file.data(), 1, file.size(), f) == file.size();
@@ -216,6 +222,10 @@ void BM_ConvertFile(benchmark::State& state) {
             return;
         }
     }
+    std::optional<std::uint64_t> bulkFrom;
+    if (path != 2) {
+        bulkFrom = path == 1 ? 0 : UINT64_MAX;
+    }
     std::size_t bytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -227,24 +237,16 @@ void BM_ConvertFile(benchmark::State& state) {
             state.SkipWithError("cannot map the input file");
             break;
         }
-        // As the batch does it: the normal form straight from the mapped
-        // file, run-length output from the image.
-        std::unique_ptr<Image> image;
-        std::unique_ptr<RowSource> rows;
-        if (rle) {
-            image = ReadTGA(in, nullptr, nullptr);
-            rows = std::make_unique<ImageRows>(*image);
-        } else {
-            rows = std::make_unique<TGAFileRows>(in);
-        }
+        GFXStream::PositionalFileInputStream bulk(in.Handle(), in.Size());
+        TGAFileRows rows(in, &bulk, bulkFrom);
         if (!out.OpenReplacement(output.c_str())) {
             state.SkipWithError("cannot create the output file");
             break;
         }
-        WriteTGA(out, *rows, rle);
+        WriteTGA(out, rows, rle);
         in.Close();
         out.Commit();
-        bytes = RowBytesOf(rows->Describe()) * static_cast<std::size_t>(side);
+        bytes = RowBytesOf(rows.Describe()) * static_cast<std::size_t>(side);
     }
     std::filesystem::remove_all(folder);
     SetBytesPerIteration(state, bytes);
@@ -311,13 +313,21 @@ BENCHMARK(BM_ReadTGA_MappedFile)
     ->UseRealTime();
 BENCHMARK(BM_WriteTGA_Uncompressed)->Apply(PictureSizes);
 BENCHMARK(BM_WriteTGA_RunLength)->Apply(PictureSizes);
-BENCHMARK(BM_ConvertFile)
-    ->ArgNames({"side", "rle"})
-    ->Args({256, 0})
-    ->Args({8192, 0})
-    ->Args({8192, 1})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+// Sides 128 to 2048 at 32 bits: 64 KiB to 16 MiB of pixels, around the
+// crossovers; 8192: the 256 MiB picture as the batch converts it.
+void ConvertSizes(benchmark::internal::Benchmark* b) {
+    for (const std::int64_t layout : {0, 1, 2}) {
+        for (const std::int64_t side : {128, 181, 256, 512, 1024, 2048}) {
+            for (const std::int64_t path : {0, 1}) {
+                b->Args({side, layout, 0, path});
+            }
+        }
+        b->Args({8192, layout, 0, 2});
+    }
+    b->Args({8192, 1, 1, 2});
+    b->ArgNames({"side", "layout", "rle", "path"})->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+BENCHMARK(BM_ConvertFile)->Apply(ConvertSizes);
 BENCHMARK(BM_FileOutputStream_Bytes)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Small blocks: a packet's pixels; large: a whole 8192-pixel row and more.
 BENCHMARK(BM_FileOutputStream_Blocks)

@@ -491,7 +491,19 @@ class Tool:
         self.in_folder = in_folder  # run inside the input folder, on bare names
 
 
-def tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow):
+def tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow, before=None):
+    tools = tools_of(case, cli, cli_has_jobs, convert, mogrify, gm, pillow)
+    if before and cli:
+        # The same runs of an earlier build, interleaved with this one's.
+        for tool in list(tools):
+            if tool.name.startswith("tessary-cli"):
+                tools.append(Tool(tool.name + " (before)",
+                                  lambda i, o, command=tool.command: [before] + command(i, o)[1:],
+                                  tool.checked, tool.rle, tool.in_folder))
+    return tools
+
+
+def tools_of(case, cli, cli_has_jobs, convert, mogrify, gm, pillow):
     if case == "inplace":
         # i[0] holds the pristine files, o the folder refilled with them.
         tools = [Tool("cp -r + sync", lambda i, o: ["sh", "-c", 'cp -r "$0"/. "$1" && sync', i[0], o],
@@ -625,6 +637,7 @@ def main():
     ap.add_argument("--no-peers", action="store_true", help="time only cp and tessary-cli")
     ap.add_argument("--tmp", help="folder for the temporary folder (default: the system's)")
     ap.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    ap.add_argument("--cli-before", help="an earlier tessary-cli, timed beside --cli in the same runs")
     args = ap.parse_args()
 
     cli = args.cli or default_cli(repo)
@@ -682,7 +695,7 @@ def main():
                 inp = (src, files, [os.path.basename(f) for f in files])
             else:
                 inp = (src, [src], [os.path.basename(src)])
-            tools = tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow)
+            tools = tools_for(case, cli, cli_has_jobs, convert, mogrify, gm, pillow, args.cli_before)
             reps = args.batch_reps if (case in ("batch", "inplace") and args.batch_reps) else args.reps
             if case == "memcap":
                 reps = 1
@@ -760,10 +773,23 @@ def report(cases, results, verdicts, failures, pictures):
     def floor_tool(case):
         return {"batch": "cp -r", "inplace": "cp -r + sync"}.get(case, "cp")
 
+    def floor_key(case):
+        return ("raw256", "cp") if case == "rle256" and ("raw256", "cp") in med else (case, floor_tool(case))
+
     def floor(case):
         """The floor's (wall, cpu), or None."""
-        key = ("raw256", "cp") if case == "rle256" and ("raw256", "cp") in med else (case, floor_tool(case))
+        key = floor_key(case)
         return med[key][:2] if key in med else None
+
+    def paired(case, tool, index):
+        """The median over repetitions of the tool's time over the floor's
+        in the same repetition (0: wall, 1: CPU): on a loaded machine a
+        ratio of one run to its neighbour swings less than one of medians."""
+        key = floor_key(case)
+        if key not in results or (case, tool) not in results:
+            return None
+        pairs = [t[index] / f[index] for t, f in zip(results[(case, tool)], results[key]) if f[index] > 0]
+        return statistics.median(pairs) if pairs else None
 
     print()
     print("| input | tool | median wall | x floor | median CPU | x floor CPU | peak RSS | output check |")
@@ -780,23 +806,24 @@ def report(cases, results, verdicts, failures, pictures):
                 check_text = "(floor)"
             if (c, tool) in failures:
                 check_text += "; " + failures[(c, tool)]
-            ratio = "%.2f" % (wall / base[0]) if base else "-"
-            cpu_ratio = "%.2f" % (cpu / base[1]) if base and base[1] > 0 else "-"
+            wall_ratio, cpu_ratio = paired(c, tool, 0), paired(c, tool, 1)
+            ratio = "%.2f" % wall_ratio if wall_ratio is not None else "-"
+            cpu_ratio = "%.2f" % cpu_ratio if cpu_ratio is not None else "-"
             print("| %s | %s | %.3f s | %s | %.3f s | %s | %s | %s |" % (
                 case, tool, wall, ratio, cpu, cpu_ratio, fmt_mem(kib), check_text))
     print()
     print("x floor: against cp of the same input (batch: cp -r; inplace: cp -r over the files,")
-    print("then sync); for rle256 against cp of raw256 (the same picture uncompressed).")
+    print("then sync); for rle256 against cp of raw256 (the same picture uncompressed);")
+    print("medians of the ratios paired repetition by repetition.")
     print("Medians of %s repetitions, interleaved; peak RSS is the largest of the repetitions." % (
         "/".join(sorted({str(n) for _, _, _, n in med.values()}))))
     print()
-    targets(cases, med, verdicts, floor)
+    targets(cases, med, verdicts, paired)
 
 
-def targets(cases, med, verdicts, floor):
+def targets(cases, med, verdicts, paired):
     def ratio(case, tool):
-        base = floor(case)
-        return med[(case, tool)][0] / base[0] if (case, tool) in med and base else None
+        return paired(case, tool, 0)
 
     def right(case, tool):
         return (case, tool) in verdicts and not verdicts[(case, tool)][0]
@@ -821,9 +848,10 @@ def targets(cases, med, verdicts, floor):
         add("batch in place, default jobs <= 1.3 x (cp -r + sync)", ratio("inplace", "tessary-cli"), 1.3)
         add("batch in place, -j 1 <= 1.6 x (cp -r + sync)", ratio("inplace", "tessary-cli -j 1"), 1.6)
     for case in ("raw256", "rle256"):
-        if case in cases and (case, "tessary-cli") in med:
-            kib = med[(case, "tessary-cli")][2][0]
-            add("%s peak RSS <= 24 MiB" % case, kib / 1024.0, 24.0, "MiB")
+        for tool in ("tessary-cli", "tessary-cli --rle"):
+            if case in cases and (case, tool) in med:
+                kib = med[(case, tool)][2][0]
+                add("%s peak RSS, %s <= 24 MiB" % (case, tool), kib / 1024.0, 24.0, "MiB")
     if "memcap" in cases and ("memcap", "tessary-cli") in med:
         ok = right("memcap", "tessary-cli")
         rows.append(("4.6 GiB file under a 1 GiB address-space limit converts byte-exact",

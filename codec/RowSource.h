@@ -9,6 +9,7 @@
 #include <span>
 
 #include "codec/Image.h"
+#include "gfxstream/ByteRangeInputStream.h"
 
 namespace Codec {
 
@@ -17,6 +18,14 @@ struct RowBlocks {
     static constexpr std::uint32_t kMost = 64;
     std::span<const std::uint8_t> block[kMost];
     std::size_t count = 0;
+};
+
+// Every row at once, as a stretch of the bytes a source reads: rows that are
+// stored exactly as they are written need neither a row buffer nor a look.
+struct StoredRows {
+    GFXStream::ByteRangeInputStream* file = nullptr;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
 };
 
 class RowSource {
@@ -31,6 +40,10 @@ class RowSource {
     // blocks of whole rows in output order, all valid until the next call;
     // answers k. The caller keeps y < height and 1 <= most <= height - y.
     virtual std::uint32_t Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) = 0;
+    // When all rows lie in the source's bytes as they are written, bottom-up
+    // and left to right, names them and answers true; the writer then has
+    // the output copy them whole instead of asking for Rows.
+    virtual bool RowsAsStored(StoredRows& /*rows*/) { return false; }
     // Called once the last row has been handed to the stream: a source that
     // reads a file raises here when the file changed under it meanwhile.
     virtual void Finish() {}

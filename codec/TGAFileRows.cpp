@@ -12,7 +12,10 @@ namespace Codec {
 
 using GFXStream::Exception;
 
-TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source) {
+TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
+                         GFXStream::ByteRangeInputStream* bulk,
+                         std::optional<std::uint64_t> bulkFrom)
+    : file(source), pixels(&source) {
     // The header, image ID and colour map are read by ReadTGA itself, from a
     // copy whose header declares no rows: the same checks, texts and palette,
     // and no pixel buffer.
@@ -45,6 +48,11 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
     desc.paletteSize = shape->paletteSize;
     desc.imageClass = shape->imageClass;
     rowBytes = RowBytesOf(desc);
+    const std::uint64_t dataBytes = header.IsRunLength() ? file.RangeSize() - pixelStart
+                                                         : std::uint64_t{header.height} * rowBytes;
+    if (bulk != nullptr && dataBytes >= bulkFrom.value_or(kBulkFrom)) {
+        pixels = bulk;
+    }
     try {
         // Run-length data shorter than the fewest bytes the picture needs
         // runs out during the walk, with the text the reader's early check
@@ -58,18 +66,17 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source) : file(source)
         GFXStream::RaiseWithPrefix("ReadTGA: ", caught);
     }
     if ((header.IsRunLength() || header.IsRightToLeft()) && rowBytes != 0) {
-        // Rows made here go out a megabyte at a time, like rows taken
-        // straight from the file, rather than each through the output's ring.
+        // Rows made here go out a span at a time, like rows taken straight
+        // from the file, rather than each through the output's ring.
         bufferRows = static_cast<std::uint32_t>(std::max<std::size_t>(
-            1, std::min<std::size_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes,
-                                     header.height)));
+            1, std::min<std::size_t>(pixels->PreferredSpan() / rowBytes, header.height)));
         rowBuffer.resize(bufferRows * rowBytes);
     }
 }
 
 void TGAFileRows::CheckUncompressedData() {
     pixelEnd = pixelStart + std::uint64_t{header.height} * rowBytes;
-    if (file.RangeSize() < pixelEnd) {
+    if (pixels->RangeSize() < pixelEnd) {
         throw Exception(GFXStream::kUnexpectedEndText);
     }
 }
@@ -78,20 +85,21 @@ void TGAFileRows::CheckUncompressedData() {
 // starts: each row takes the next `width` pixels of the packet stream, and a
 // packet may carry on into the next row but not past the last pixel.
 void TGAFileRows::IndexRunLengthRows() {
+    GFXStream::ByteRangeInputStream& data = *pixels;
     rowStarts.resize(header.height);
-    file.Seek(pixelStart);
+    data.Seek(pixelStart);
     PacketCarry carry;
     for (RowStart& row : rowStarts) {
         if (carry.left != 0) {
             packetsCrossRows = true;
         }
-        row = {file.Offset(), carry};
-        ReadRunLengthRow(nullptr, file, header.width, header.BytesPerPixel(), carry);
+        row = {data.Offset(), carry};
+        ReadRunLengthRow(nullptr, data, header.width, header.BytesPerPixel(), carry);
     }
     if (carry.left != 0) {
         throw Exception(kPacketPastImageEndText);
     }
-    pixelEnd = file.Offset();
+    pixelEnd = data.Offset();
 }
 
 std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& blocks) {
@@ -109,15 +117,14 @@ std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& 
     // Uncompressed rows come straight from the file: bottom-up ones as one
     // block, top-down ones as one block each, in reverse order, from one
     // stretch of the file in view.
-    const auto inView =
-        static_cast<std::uint32_t>(GFXStream::ByteRangeInputStream::kMaxSpan / rowBytes);
+    const auto inView = static_cast<std::uint32_t>(pixels->PreferredSpan() / rowBytes);
     std::uint32_t rows = std::max<std::uint32_t>(1, std::min(most, inView));
     if (header.IsTopDown()) {
         rows = std::min(rows, RowBlocks::kMost);
     }
     const std::uint32_t first = header.IsTopDown() ? stored + 1 - rows : stored;
     const std::uint8_t* bytes =
-        file.Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
+        pixels->Span(pixelStart + std::uint64_t{first} * rowBytes, rows * rowBytes);
     if (!header.IsTopDown()) {
         blocks.block[0] = {bytes, rows * rowBytes};
         return rows;
@@ -129,16 +136,24 @@ std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& 
     return rows;
 }
 
+bool TGAFileRows::RowsAsStored(StoredRows& rows) {
+    if (header.IsRunLength() || header.IsTopDown() || header.IsRightToLeft()) {
+        return false;
+    }
+    rows = {pixels, pixelStart, std::uint64_t{header.height} * rowBytes};
+    return true;
+}
+
 // Decodes or mirrors one stored row into `row`.
 void TGAFileRows::MakeRow(std::uint32_t stored, std::uint8_t* row) {
     const std::uint32_t bytesPerPixel = header.BytesPerPixel();
     if (header.IsRunLength()) {
         const RowStart& start = rowStarts[stored];
         PacketCarry carry = start.carry;
-        file.Seek(start.offset);
-        ReadRunLengthRow(row, file, header.width, bytesPerPixel, carry);
+        pixels->Seek(start.offset);
+        ReadRunLengthRow(row, *pixels, header.width, bytesPerPixel, carry);
     } else {
-        std::memcpy(row, file.Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes),
+        std::memcpy(row, pixels->Span(pixelStart + std::uint64_t{stored} * rowBytes, rowBytes),
                     rowBytes);
     }
     if (header.IsRightToLeft()) {

@@ -239,6 +239,12 @@ void WriteBody(OutputStream& stream, RowSource& source, bool rle, std::uint8_t a
         source.Finish();
         return;
     }
+    StoredRows stored;
+    if (source.RowsAsStored(stored)) {
+        stream.CopyFrom(*stored.file, stored.offset, stored.size);
+        source.Finish();
+        return;
+    }
     // Rows go out about a megabyte at a time, which the output stream hands
     // to the file straight from the source's memory.
     const std::uint32_t rowsPerWrite =
@@ -266,6 +272,11 @@ void WriteTGA(OutputStream& stream, RowSource& source, bool rle, std::uint8_t al
     try {
         WriteBody(stream, source, rle, alphaBits);
     } catch (const Exception& caught) {
+        // A source cut short under the writer is the source's failure.
+        if (caught.message != nullptr &&
+            std::strcmp(caught.message, GFXStream::kFileChangedText) == 0) {
+            throw;
+        }
         GFXStream::RaiseWithPrefix("WriteTGA: ", caught);
     }
 }

@@ -36,6 +36,16 @@ bool CloseFile(FileHandle file);
 inline constexpr const char* kUntrustedLinkText =
     "Not following a link that another user placed in a shared folder";
 inline constexpr const char* kUnableToRenameText = "Unable to move the new file into place";
+inline constexpr const char* kDanglingLinkText = "Not writing through a link that leads to no file";
+inline constexpr const char* kHeldElsewhereText = "The file is held by another program";
+// Why an input that opened could not be read, the system reporting no error.
+inline constexpr const char* kNotRegularFileText = "Not a regular file";
+inline constexpr const char* kEmptyFileText = "Empty file";
+
+// What to do when a file stands at a replacement's name, or appears there
+// while the new file is written: replace it (an existing file's way: on
+// disk first, its metadata kept) or leave it alone.
+enum class IfNameTaken { Replace, Keep };
 
 // Safe replacement of one file: a new file is written beside the target and
 // then moved over it in one step, so a reader (or a crash) sees the old file
@@ -44,15 +54,24 @@ inline constexpr const char* kUnableToRenameText = "Unable to move the new file 
 // The new file is a new file: other hard links to the target keep the old
 // content. Where the file system allows it, it is anonymous until it is
 // complete (nothing is left behind if the process dies); otherwise it is a
-// hidden file of the target's folder, named so that a later run recognises
-// and removes it if this one dies. While a replacement is written it is open
+// hidden file of the target's folder, ".<name>.tessary-<16 hex digits>.tmp",
+// locked until it is renamed. A later run that writes into that folder
+// removes such a file if this one dies: only a name of exactly that form,
+// a regular file with one link, owned by the running user and locked by no
+// live run. While a replacement is written it is open
 // to the owner alone; the target's mode, owner, group, ACL and extended
 // attributes are given to it only once it is complete.
 //
-// A symbolic link at the target is followed, so that the link stays and the
-// file it leads to is replaced, except where a shared folder (sticky and
-// writable by all) holds a link that neither its owner nor the running user
-// owns: that replacement fails with kUntrustedLinkText.
+// A new name is taken in one step that fails if the name appeared
+// meanwhile; that file is then treated as existing (see IfNameTaken).
+//
+// The link rule: a symbolic link on the way to the target (a folder or the
+// last name) is followed, so that the link stays and the file it leads to
+// is replaced, unless it lies in a folder that a user other than the
+// running one may write (see OthersMayWrite) and belongs to someone other
+// than the running user or root: that replacement fails with
+// kUntrustedLinkText. A link that leads to no file is never written
+// through (kDanglingLinkText).
 struct Replacement {
     std::string target;     // the path that will be replaced, links resolved
     std::string temporary;  // the hidden file's name, empty while it has none
@@ -66,6 +85,13 @@ struct Replacement {
     std::string notKept;
     // Why the last step failed, when the system's texts would not say.
     const char* failure = nullptr;
+    // Why creating it failed, in words no error number carries (a folder on
+    // the way that could not be made, on Windows); used when not empty.
+    std::string whyNot;
+    IfNameTaken ifTaken = IfNameTaken::Replace;
+    // A file held the name, or took it before the new one was put in place,
+    // and `ifTaken` said to keep it: the replacement failed for that alone.
+    bool nameTaken = false;
     std::uint64_t size = 0;  // bytes written, known once finished
 #ifndef _WIN32
     int folder = -1;    // the target's folder, held open
@@ -75,7 +101,10 @@ struct Replacement {
 #endif
 };
 
-bool CreateReplacement(const char* target, Replacement& replacement);
+// With `createFolders`, the folders missing on the way to the target are
+// made, under the link rule like the rest of the way.
+bool CreateReplacement(const char* target, Replacement& replacement,
+                       IfNameTaken ifTaken = IfNameTaken::Replace, bool createFolders = false);
 
 // The file is complete: gives it what the old file had, then, unless it
 // waits for a group, moves it into place (first forcing it to disk when it
@@ -95,5 +124,20 @@ void SyncFolders(const std::vector<Replacement*>& replacements);
 void DiscardReplacement(Replacement& replacement) noexcept;
 
 void RemoveFile(const std::string& path);
+
+// The link rule for a name found in `folder`: true when it is no link, or a
+// link that may be followed (see Replacement). A name that cannot be looked
+// at counts as followed; opening it then says why.
+bool FollowsLink(const std::string& folder, const std::string& name);
+
+// An input opened for reading without side effects: a device, FIFO or
+// socket is refused before it is opened, and the reason is decided on the
+// file that was opened, never by a second look at the path.
+struct OpenedInput {
+    FileHandle file = kInvalidFileHandle;
+    std::uint64_t size = 0;
+    std::string whyNot;  // empty when `file` is open
+};
+OpenedInput OpenInput(const char* path);
 
 }  // namespace Files

@@ -1,23 +1,33 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <deque>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "files/FileSystem.h"
+#include "gfxstream/Exception.h"
 
 namespace Files {
 
@@ -49,42 +59,183 @@ void CloseQuietly(int& fd) {
     }
 }
 
-// A hidden name for `name`'s temporary file, ".<name>.tessary-<pid>-<n>.tmp",
-// with the name cut short where the whole would pass the longest name the
-// system allows.
+constexpr std::size_t kRandomDigits = 16;
+
+// A part of a temporary name that no other run is likely to pick: a random
+// start drawn once per process, stepped for each file.
+std::string RandomPart() {
+    static const std::uint64_t start = [] {
+        std::uint64_t seed = 0;
+        if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
+            seed = static_cast<std::uint64_t>(std::time(nullptr)) ^
+                   (static_cast<std::uint64_t>(::getpid()) << 32);
+        }
+        return seed;
+    }();
+    static std::atomic<std::uint64_t> step{0};
+    // An odd multiplier visits every value before it repeats one.
+    const std::uint64_t value = start + step.fetch_add(1) * 0x9E3779B97F4A7C15u;
+    char digits[kRandomDigits + 1];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(value));
+    return digits;
+}
+
+// A hidden name for `name`'s temporary file, ".<name>.tessary-<16 hex
+// digits>.tmp", with the name cut short where the whole would pass the
+// longest name the system allows.
 std::string TemporaryNameFor(const std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, "%s%ld-%u%s", kTemporaryMark,
-                  static_cast<long>(::getpid()), counter.fetch_add(1), kTemporaryEnd);
-    const std::size_t room = NAME_MAX - 1 - std::strlen(suffix);
+    const std::string suffix = kTemporaryMark + RandomPart() + kTemporaryEnd;
+    const std::size_t room = NAME_MAX - 1 - suffix.size();
     return "." + name.substr(0, room) + suffix;
 }
 
+// Exactly the names TemporaryNameFor makes, and no other.
 bool LooksTemporary(const char* name) {
     const std::size_t length = std::strlen(name);
-    const std::size_t endLength = std::strlen(kTemporaryEnd);
-    return name[0] == '.' && std::strstr(name, kTemporaryMark) != nullptr && length > endLength &&
-           std::strcmp(name + length - endLength, kTemporaryEnd) == 0;
-}
-
-// The link rule the kernel applies to protected links: in a folder that
-// is sticky and writable by all, a link is followed only when it belongs to
-// the folder's owner or to the user who follows it.
-bool MayFollowLink(int folder, const struct stat& link) {
-    struct stat folderInfo {};
-    if (::fstat(folder, &folderInfo) != 0) {
+    const std::size_t mark = std::strlen(kTemporaryMark);
+    const std::size_t tail = mark + kRandomDigits + std::strlen(kTemporaryEnd);
+    if (name[0] != '.' || length < 2 + tail) {
         return false;
     }
-    const bool shared = (folderInfo.st_mode & S_ISVTX) != 0 && (folderInfo.st_mode & S_IWOTH) != 0;
-    return !shared || link.st_uid == folderInfo.st_uid || link.st_uid == ::geteuid();
+    const char* const end = name + length - tail;
+    if (std::strncmp(end, kTemporaryMark, mark) != 0 ||
+        std::strcmp(end + mark + kRandomDigits, kTemporaryEnd) != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kRandomDigits; ++i) {
+        const char c = end[mark + i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a user other than the running one may write into the folder, so
+// that a link in it may have been planted: by owning it (root aside, who
+// may write anywhere), or by its mode, whose group bits show the mask of an
+// ACL that grants anyone write. Sticky or not makes no difference.
+bool OthersMayWrite(const struct stat& folder) {
+    return (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
+           (folder.st_uid != ::geteuid() && folder.st_uid != 0);
+}
+
+// The link rule, decided here alone and not left to the kernel's
+// protected-links setting, which may be off.
+bool MayFollowLink(int folder, const struct stat& link) {
+    if (link.st_uid == ::geteuid() || link.st_uid == 0) {
+        return true;
+    }
+    struct stat folderInfo {};
+    return ::fstat(folder, &folderInfo) == 0 && !OthersMayWrite(folderInfo);
+}
+
+std::deque<std::string> PartsOf(const std::string& path) {
+    std::deque<std::string> parts;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', at), path.size());
+        if (slash > at && path.compare(at, slash - at, ".") != 0) {
+            parts.push_back(path.substr(at, slash - at));
+        }
+        at = slash + 1;
+    }
+    return parts;
+}
+
+bool ReadLink(int folder, const std::string& name, std::string& link) {
+    link.assign(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(folder, name.c_str(), link.data(), link.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
+        errno = length < 0 ? errno : ENAMETOOLONG;
+        return false;
+    }
+    link.resize(static_cast<std::size_t>(length));
+    return true;
+}
+
+// Opens `path` one name at a time, each link on the way judged by the link
+// rule and its content walked the same way; with `create`, a missing folder
+// is made on the way. Answers a descriptor that may
+// only find names (O_PATH), or -1 with errno set.
+int WalkToFolder(const std::string& path, const char*& failure, bool create = false) {
+    std::deque<std::string> parts = PartsOf(path);
+    int folder =
+        ::open(!path.empty() && path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int links = 0;
+    while (folder >= 0 && !parts.empty()) {
+        const std::string part = std::move(parts.front());
+        parts.pop_front();
+        struct stat info {};
+        if (part != ".." && ::fstatat(folder, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(info.st_mode)) {
+            std::string link;
+            if (!MayFollowLink(folder, info)) {
+                failure = kUntrustedLinkText;
+                errno = EACCES;
+            } else if (++links > kMaxLinks) {
+                errno = ELOOP;
+            } else if (ReadLink(folder, part, link)) {
+                std::deque<std::string> inner = PartsOf(link);
+                parts.insert(parts.begin(), inner.begin(), inner.end());
+                if (link[0] == '/') {
+                    CloseQuietly(folder);
+                    folder = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+                }
+                continue;
+            }
+            CloseQuietly(folder);
+            return -1;
+        }
+        constexpr int kFind = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int next = ::openat(folder, part.c_str(), kFind);
+        if (next < 0 && errno == ENOENT && create &&
+            (::mkdirat(folder, part.c_str(), 0777) == 0 || errno == EEXIST)) {
+            next = ::openat(folder, part.c_str(), kFind);
+        }
+        CloseQuietly(folder);
+        folder = next;
+    }
+    return folder;
+}
+
+// Opens the folder `path` under the link rule, with `create` making the
+// folders missing on the way. A path with no link on the way to a folder
+// that exists (the usual case) takes one call; otherwise it is walked name
+// by name.
+int OpenFolder(const std::string& path, const char*& failure, bool create = false) {
+    const std::string folderPath = path.empty() ? "." : path;
+#ifdef SYS_openat2
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fast = ::syscall(SYS_openat2, AT_FDCWD, folderPath.c_str(), &how, sizeof how);
+    if (fast >= 0 || (errno != ELOOP && errno != ENOSYS && errno != EACCES && errno != EINVAL &&
+                      errno != E2BIG && errno != EPERM && !(create && errno == ENOENT))) {
+        return static_cast<int>(fast);
+    }
+#endif
+    int walked = WalkToFolder(folderPath, failure, create);
+    if (walked < 0) {
+        return -1;
+    }
+    // A folder the user may search but not list stays open only to find
+    // names in it.
+    const int readable = ::openat(walked, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (readable < 0) {
+        return walked;
+    }
+    CloseQuietly(walked);
+    return readable;
 }
 
 // Finds the file `target` leads to: the folder (held open) and the name in
-// it, following links at the last step under the link rule. `found` tells
-// whether something stands there.
-bool ResolveTarget(const char* target, Replacement& replacement, struct stat& info, bool& found) {
+// it, following links under the link rule. `found` tells whether something
+// stands there.
+bool ResolveTarget(const char* target, bool createFolders, Replacement& replacement,
+                   struct stat& info, bool& found) {
     std::string path(target);
+    bool throughLink = false;
     for (int hop = 0; hop <= kMaxLinks; ++hop) {
         std::string name = NameOf(path);
         if (name.empty() || name == "." || name == "..") {
@@ -92,34 +243,31 @@ bool ResolveTarget(const char* target, Replacement& replacement, struct stat& in
             return false;
         }
         const std::string folderPath = FolderOf(path);
-        int folder = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        // Folders are made only on the way the caller named, never where a
+        // link leads.
+        int folder = OpenFolder(folderPath, replacement.failure, createFolders && !throughLink);
         if (folder < 0) {
             return false;
         }
-        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            found = false;
-            if (errno != ENOENT) {
-                CloseQuietly(folder);
-                return false;
-            }
-        } else {
-            found = true;
+        found = ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!found && (errno != ENOENT || throughLink)) {
+            replacement.failure = throughLink && errno == ENOENT ? kDanglingLinkText : nullptr;
+            CloseQuietly(folder);
+            return false;
         }
         if (found && S_ISLNK(info.st_mode)) {
+            std::string link;
             if (!MayFollowLink(folder, info)) {
-                CloseQuietly(folder);
                 replacement.failure = kUntrustedLinkText;
                 errno = EACCES;
-                return false;
             }
-            std::string link(PATH_MAX, '\0');
-            const ssize_t length = ::readlinkat(folder, name.c_str(), link.data(), link.size());
+            const bool read = replacement.failure == nullptr && ReadLink(folder, name, link);
             CloseQuietly(folder);
-            if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
+            if (!read) {
                 return false;
             }
-            link.resize(static_cast<std::size_t>(length));
             path = link[0] == '/' ? link : folderPath + "/" + link;
+            throughLink = true;
             continue;
         }
         replacement.folder = folder;
@@ -131,21 +279,15 @@ bool ResolveTarget(const char* target, Replacement& replacement, struct stat& in
     return false;
 }
 
-// Removes the temporary files that dead runs left in `folder`: those no live
-// process holds locked. Looked at once per folder and process.
+// What a dead run of this user leaves: a regular file of its own with no
+// other name. Anything else with a temporary's name is someone's file.
+bool LeftoverOfMine(const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == ::geteuid();
+}
+
+// Removes the temporary files that dead runs of this user left in `folder`:
+// those no live process holds locked.
 void RemoveStaleTemporaries(int folder) {
-    struct stat folderInfo {};
-    if (::fstat(folder, &folderInfo) != 0) {
-        return;
-    }
-    static std::mutex seenLock;
-    static std::set<std::pair<dev_t, ino_t>> seen;
-    {
-        std::lock_guard lock(seenLock);
-        if (!seen.insert({folderInfo.st_dev, folderInfo.st_ino}).second) {
-            return;
-        }
-    }
     const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* listing = listed >= 0 ? ::fdopendir(listed) : nullptr;
     if (listing == nullptr) {
@@ -155,21 +297,56 @@ void RemoveStaleTemporaries(int folder) {
         return;
     }
     while (const dirent* entry = ::readdir(listing)) {
-        if (!LooksTemporary(entry->d_name)) {
+        struct stat named {};
+        if (!LooksTemporary(entry->d_name) ||
+            ::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !LeftoverOfMine(named)) {
             continue;
         }
-        int fd = ::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        int fd = ::openat(folder, entry->d_name,
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         struct stat opened {};
-        struct stat named {};
-        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
-            S_ISREG(opened.st_mode) &&
+        // The lock tells a live run's file from a dead one's; the same file
+        // must still stand at the name once it is taken.
+        if (fd >= 0 && ::fstat(fd, &opened) == 0 && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
             ::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_ino == opened.st_ino && named.st_dev == opened.st_dev) {
+            named.st_ino == opened.st_ino && named.st_dev == opened.st_dev &&
+            LeftoverOfMine(named)) {
             ::unlinkat(folder, entry->d_name, 0);
         }
         CloseQuietly(fd);
     }
     ::closedir(listing);
+}
+
+// What is learnt of a folder once per process, on the first replacement in
+// it, which also sweeps it.
+struct FolderFacts {
+    bool appendOnly = false;  // names can be added to it, never replaced
+};
+
+FolderFacts VisitFolder(int folder) {
+    struct stat info {};
+    if (::fstat(folder, &info) != 0) {
+        return {};
+    }
+    static std::mutex knownLock;
+    static std::map<std::pair<dev_t, ino_t>, FolderFacts> known;
+    FolderFacts facts;
+    {
+        std::lock_guard lock(knownLock);
+        const auto found = known.find({info.st_dev, info.st_ino});
+        if (found != known.end()) {
+            return found->second;
+        }
+        long flags = 0;
+        facts.appendOnly =
+            ::ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+        known.emplace(std::make_pair(info.st_dev, info.st_ino), facts);
+    }
+    RemoveStaleTemporaries(folder);
+    return facts;
 }
 
 bool ProcFdUsable() {
@@ -317,8 +494,37 @@ void KeepAttributes(int from, int to, std::string& notKept) {
     }
 }
 
+// The flags that chattr shows and that a new file may simply be given.
+// Immutable and append-only are left out: a file that has them cannot be
+// replaced at all, and the new one must stay movable until it is in place.
+constexpr long kKeptFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                            FS_NOATIME_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL | FS_NOCOW_FL |
+                            FS_NOCOMP_FL | FS_PROJINHERIT_FL;
+
+void KeepFlags(int from, int to, std::string& notKept) {
+    long old = 0;
+    long mine = 0;
+    if (::ioctl(from, FS_IOC_GETFLAGS, &old) != 0 || (old & kKeptFlags) == 0) {
+        return;  // none to keep, or none this file system knows
+    }
+    if (::ioctl(to, FS_IOC_GETFLAGS, &mine) != 0) {
+        mine = 0;
+    }
+    long wanted = mine | (old & kKeptFlags);
+    if (wanted != mine) {
+        ::ioctl(to, FS_IOC_SETFLAGS, &wanted);
+    }
+    if (::ioctl(to, FS_IOC_GETFLAGS, &mine) != 0 ||
+        (mine & old & kKeptFlags) != (old & kKeptFlags)) {
+        AddNote(notKept, "file flags");
+    }
+}
+
 // Owner, group, attributes and mode, in that order: a change of owner
-// clears set-user-ID bits, and the mode decides the ACL's mask.
+// clears set-user-ID bits, and the mode decides the ACL's mask. What could
+// not be kept never widens access: a group that is not kept gets no
+// permissions, and without the owner or the group the set-user-ID and
+// set-group-ID bits go.
 void KeepMetadata(Replacement& replacement) {
     struct stat old {};
     struct stat mine {};
@@ -326,32 +532,56 @@ void KeepMetadata(Replacement& replacement) {
         AddNote(replacement.notKept, "permissions");
         return;
     }
-    if ((old.st_uid != mine.st_uid || old.st_gid != mine.st_gid) &&
-        ::fchown(replacement.file, old.st_uid, old.st_gid) != 0) {
+    bool ownerKept = old.st_uid == mine.st_uid;
+    bool groupKept = old.st_gid == mine.st_gid;
+    if ((!ownerKept || !groupKept) && ::fchown(replacement.file, old.st_uid, old.st_gid) == 0) {
+        ownerKept = groupKept = true;
+    } else if (!groupKept) {
         // Someone other than the owner may still give the file the group.
-        if (old.st_gid != mine.st_gid &&
-            ::fchown(replacement.file, static_cast<uid_t>(-1), old.st_gid) != 0) {
-            AddNote(replacement.notKept, old.st_uid != mine.st_uid ? "owner, group" : "group");
-        } else if (old.st_uid != mine.st_uid) {
-            AddNote(replacement.notKept, "owner");
+        groupKept = ::fchown(replacement.file, static_cast<uid_t>(-1), old.st_gid) == 0;
+    }
+    mode_t mode = old.st_mode & 07777;
+    if (!ownerKept) {
+        AddNote(replacement.notKept, "owner");
+    }
+    if (!groupKept) {
+        AddNote(replacement.notKept, "group");
+        if ((mode & 070) != 0) {
+            AddNote(replacement.notKept, "group permissions");
         }
+        mode &= ~static_cast<mode_t>(070);
+    }
+    if (!ownerKept || !groupKept) {
+        if ((mode & S_ISUID) != 0) {
+            AddNote(replacement.notKept, "set-user-ID bit");
+        }
+        if ((mode & S_ISGID) != 0) {
+            AddNote(replacement.notKept, "set-group-ID bit");
+        }
+        mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
     }
     KeepAttributes(replacement.original, replacement.file, replacement.notKept);
-    if (::fchmod(replacement.file, old.st_mode & 07777) != 0) {
+    KeepFlags(replacement.original, replacement.file, replacement.notKept);
+    if (::fchmod(replacement.file, mode) != 0) {
         AddNote(replacement.notKept, "permissions");
     }
+}
+
+// Gives the anonymous file the name `name`; fails with EEXIST when the
+// name is taken.
+bool LinkAnonymousAs(const Replacement& replacement, const std::string& name) {
+    if (::linkat(AT_FDCWD, ProcPathOf(replacement.file).c_str(), replacement.folder, name.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+        return true;
+    }
+    return errno != EEXIST &&
+           ::linkat(replacement.file, "", replacement.folder, name.c_str(), AT_EMPTY_PATH) == 0;
 }
 
 bool LinkAnonymous(Replacement& replacement) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temporary = TemporaryNameFor(replacement.name);
-        int linked = ::linkat(AT_FDCWD, ProcPathOf(replacement.file).c_str(), replacement.folder,
-                              temporary.c_str(), AT_SYMLINK_FOLLOW);
-        if (linked != 0 && errno != EEXIST) {
-            linked = ::linkat(replacement.file, "", replacement.folder, temporary.c_str(),
-                              AT_EMPTY_PATH);
-        }
-        if (linked == 0) {
+        if (LinkAnonymousAs(replacement, temporary)) {
             replacement.temporary = std::move(temporary);
             return true;
         }
@@ -360,6 +590,49 @@ bool LinkAnonymous(Replacement& replacement) {
         }
     }
     return false;
+}
+
+// Puts the file at a name that was free when the replacement began, in one
+// step that fails with EEXIST if the name was taken since.
+bool PlaceNew(Replacement& replacement) {
+    if (replacement.anonymous) {
+        return LinkAnonymousAs(replacement, replacement.name);
+    }
+    const char* const from = replacement.temporary.c_str();
+    const char* const to = replacement.name.c_str();
+    if (::renameat2(replacement.folder, from, replacement.folder, to, RENAME_NOREPLACE) == 0) {
+        replacement.temporary.clear();
+        return true;
+    }
+    // A file system without the exclusive rename still links exclusively.
+    if ((errno != EINVAL && errno != ENOSYS) ||
+        ::linkat(replacement.folder, from, replacement.folder, to, 0) != 0) {
+        return false;
+    }
+    ::unlinkat(replacement.folder, from, 0);
+    replacement.temporary.clear();
+    return true;
+}
+
+// The name was taken while the new file was written: that file is now the
+// one being replaced, on an existing file's terms. Only a regular file is
+// taken over; anything else keeps the name, and the replacement fails.
+bool TakeOver(Replacement& replacement) {
+    struct stat info {};
+    if (::fstatat(replacement.folder, replacement.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode)) {
+        errno = EEXIST;
+        return false;
+    }
+    replacement.original = ::openat(replacement.folder, replacement.name.c_str(),
+                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (replacement.original < 0) {
+        return false;
+    }
+    replacement.replacesExisting = true;
+    KeepMetadata(replacement);
+    CloseQuietly(replacement.original);
+    return SyncFile(replacement.file);
 }
 
 }  // namespace
@@ -415,19 +688,27 @@ bool CloseFile(FileHandle file) {
     return ::close(file) == 0;
 }
 
-bool CreateReplacement(const char* target, Replacement& replacement) {
+bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
+                       bool createFolders) {
     replacement = {};
+    replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {
         errno = ENOENT;
         return false;
     }
     struct stat existing {};
     bool exists = false;
-    if (!ResolveTarget(target, replacement, existing, exists)) {
+    if (!ResolveTarget(target, createFolders, replacement, existing, exists)) {
         return false;
     }
     const char* name = replacement.name.c_str();
     if (exists) {
+        if (ifTaken == IfNameTaken::Keep) {
+            replacement.nameTaken = true;
+            errno = EEXIST;
+            DiscardReplacement(replacement);
+            return false;
+        }
         if (!S_ISREG(existing.st_mode)) {
             errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
             DiscardReplacement(replacement);
@@ -439,13 +720,25 @@ bool CreateReplacement(const char* target, Replacement& replacement) {
             replacement.original =
                 ::openat(replacement.folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
         }
+        if (replacement.original < 0 && errno == EWOULDBLOCK) {
+            // Another program holds a lease on it; waiting for that program
+            // to let go could take most of a minute for each file.
+            replacement.failure = kHeldElsewhereText;
+        }
         if (replacement.original < 0 ||
             ::faccessat(replacement.folder, name, W_OK, AT_EACCESS) != 0) {
             DiscardReplacement(replacement);
             return false;
         }
+        // In an append-only folder a name can be added but never replaced:
+        // refused before anything is written there that could not be removed.
+        if (VisitFolder(replacement.folder).appendOnly) {
+            errno = EPERM;
+            DiscardReplacement(replacement);
+            return false;
+        }
     }
-    RemoveStaleTemporaries(replacement.folder);
+    VisitFolder(replacement.folder);
     // Private while it is written; a new name takes the usual mode at once,
     // there being nothing older to protect.
     const mode_t mode = exists ? 0600 : 0666;
@@ -529,18 +822,45 @@ bool PutInPlace(Replacement& replacement) {
     if (replacement.file < 0 || replacement.folder < 0) {
         return false;
     }
-    if (replacement.anonymous && !LinkAnonymous(replacement)) {
+    if (!replacement.replacesExisting) {
+        if (PlaceNew(replacement)) {
+            CloseQuietly(replacement.file);
+            return true;
+        }
+        if (errno != EEXIST) {
+            replacement.failure = kUnableToRenameText;
+            return false;
+        }
+        if (replacement.ifTaken == IfNameTaken::Keep) {
+            replacement.nameTaken = true;
+            return false;
+        }
+        if (!TakeOver(replacement)) {
+            replacement.failure = errno == EEXIST ? kUnableToRenameText : nullptr;
+            return false;
+        }
+    }
+    if (replacement.anonymous && replacement.temporary.empty() && !LinkAnonymous(replacement)) {
         replacement.failure = kUnableToRenameText;
         return false;
     }
-    const bool closed = ::close(replacement.file) == 0;
-    replacement.file = -1;
-    if (!closed || ::renameat(replacement.folder, replacement.temporary.c_str(), replacement.folder,
-                              replacement.name.c_str()) != 0) {
-        replacement.failure = closed ? kUnableToRenameText : nullptr;
+    // The file stays open, and so locked, until it has its name: a run
+    // sweeping leftovers never takes it.
+    if (::renameat(replacement.folder, replacement.temporary.c_str(), replacement.folder,
+                   replacement.name.c_str()) != 0) {
+        const int error = errno;
+        ::unlinkat(replacement.folder, replacement.temporary.c_str(), 0);
+        replacement.temporary.clear();
+        replacement.failure = kUnableToRenameText;
+        errno = error;
         return false;
     }
     replacement.temporary.clear();
+    if (::close(replacement.file) != 0) {
+        replacement.file = -1;
+        return false;  // the new content is in place, but the system says it may not be whole
+    }
+    replacement.file = -1;
     return true;
 }
 
@@ -577,6 +897,63 @@ void RemoveFile(const std::string& path) {
     if (!path.empty()) {
         ::unlink(path.c_str());
     }
+}
+
+bool FollowsLink(const std::string& folder, const std::string& name) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    const bool follows = fd < 0 || ::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                         !S_ISLNK(info.st_mode) || MayFollowLink(fd, info);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return follows;
+}
+
+OpenedInput OpenInput(const char* path) {
+    OpenedInput input;
+    if (path == nullptr) {
+        input.whyNot = std::generic_category().message(ENOENT);
+        return input;
+    }
+    // Found first without being opened: opening a device can have effects
+    // (a tape rewinds, a watchdog starts), and a FIFO would wait for a writer.
+    int found = ::open(path, O_PATH | O_CLOEXEC);
+    struct stat info {};
+    if (found < 0 || ::fstat(found, &info) != 0) {
+        input.whyNot = std::generic_category().message(errno);
+        CloseQuietly(found);
+        return input;
+    }
+    if (S_ISDIR(info.st_mode) || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+        input.whyNot = S_ISDIR(info.st_mode)    ? std::generic_category().message(EISDIR)
+                       : !S_ISREG(info.st_mode) ? kNotRegularFileText
+                                                : kEmptyFileText;
+        CloseQuietly(found);
+        return input;
+    }
+    // The very file found is opened for reading, through its descriptor, so
+    // nothing can be put in its place in between. A lease another program
+    // holds is not waited for.
+    int fd = ProcFdUsable()
+                 ? ::open(ProcPathOf(found).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                 : ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int error = errno;
+    struct stat opened {};
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_ino != info.st_ino ||
+                    opened.st_dev != info.st_dev)) {
+        CloseQuietly(fd);
+        input.whyNot = GFXStream::kFileChangedText;
+    } else if (fd < 0) {
+        input.whyNot =
+            error == EWOULDBLOCK ? kHeldElsewhereText : std::generic_category().message(error);
+    }
+    CloseQuietly(found);
+    if (fd >= 0) {
+        input.file = fd;
+        input.size = static_cast<std::uint64_t>(opened.st_size);
+    }
+    return input;
 }
 
 }  // namespace Files

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "files/FileSystem.h"
 #include "files/SystemPath.h"
@@ -108,9 +110,18 @@ bool CloseFile(FileHandle file) {
     return ::CloseHandle(file) != 0;
 }
 
-bool CreateReplacement(const char* target, Replacement& replacement) {
+bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
+                       bool createFolders) {
     replacement = {};
+    replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {
+        return false;
+    }
+    const std::filesystem::path folder = SystemPath(target).parent_path();
+    std::error_code error;
+    if (createFolders && !folder.empty() && !std::filesystem::create_directories(folder, error) &&
+        error) {
+        replacement.whyNot = error.message();
         return false;
     }
     std::string resolved(target);
@@ -120,6 +131,10 @@ bool CreateReplacement(const char* target, Replacement& replacement) {
             return false;
         }
         attributes = ::GetFileAttributesW(WidePath(resolved).c_str());
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && ifTaken == IfNameTaken::Keep) {
+        replacement.nameTaken = true;
+        return false;
     }
     // An existing target must be a file that may be replaced: a folder, or a
     // file marked read-only, is refused before anything is created, with the
@@ -174,10 +189,16 @@ bool PutInPlace(Replacement& replacement) {
     const bool closed = replacement.file != kInvalidFileHandle && CloseFile(replacement.file);
     replacement.file = kInvalidFileHandle;
     // Write-through: the call returns only once the move itself is on disk.
-    if (!closed || !::MoveFileExW(WidePath(replacement.temporary).c_str(),
-                                  WidePath(replacement.target).c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        replacement.failure = closed ? kUnableToRenameText : nullptr;
+    // A name to be kept is never moved over, should a file take it meanwhile.
+    const bool keep = replacement.ifTaken == IfNameTaken::Keep;
+    if (!closed ||
+        !::MoveFileExW(WidePath(replacement.temporary).c_str(),
+                       WidePath(replacement.target).c_str(),
+                       (keep ? 0 : MOVEFILE_REPLACE_EXISTING) | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        replacement.nameTaken =
+            keep && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+        replacement.failure = closed && !replacement.nameTaken ? kUnableToRenameText : nullptr;
         return false;
     }
     replacement.temporary.clear();
@@ -199,6 +220,12 @@ void RemoveFile(const std::string& path) {
     if (!path.empty()) {
         ::DeleteFileW(WidePath(path).c_str());
     }
+}
+
+// Links on Windows keep being followed as before; judging them by their
+// owner is left to this side of the file layer.
+bool FollowsLink(const std::string&, const std::string&) {
+    return true;
 }
 
 }  // namespace Files

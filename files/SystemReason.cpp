@@ -1,5 +1,7 @@
 #include "files/SystemReason.h"
 
+#include "files/FileSystem.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -65,12 +67,12 @@ std::string WhyNotOpened(const char* path, int error, bool forReading) {
             return std::generic_category().message(EISDIR);
         }
         if (fs::exists(status) && !fs::is_regular_file(status)) {
-            return "Not a regular file";
+            return kNotRegularFileText;
         }
         std::error_code sizeError;
         if (forReading && fs::is_regular_file(status) &&
             fs::file_size(systemPath, sizeError) == 0 && !sizeError) {
-            return "Empty file";
+            return kEmptyFileText;
         }
     }
     return SystemErrorText(error);

@@ -2,7 +2,10 @@
 // for byte, what WriteTGA gives for ReadTGA's image; whatever ReadTGA
 // refuses must be refused with the same text, before a row is handed out.
 // The file is read through a window of a few bytes that moves with every
-// read, so the window's bookkeeping is driven as hard as the decoder.
+// read, so the window's bookkeeping is driven as hard as the decoder. Each
+// file is written three ways: rows from the file's own stream, rows from a
+// second stream over the same bytes (as large pictures are read), and
+// run-length encoded from that second stream.
 #include <algorithm>
 #include <new>
 #include <string>
@@ -50,33 +53,50 @@ struct Outcome {
     std::string error;
 };
 
+// Writes the file from TGAFileRows; `bulk` reads the rows from a second
+// stream over the same bytes.
+Outcome Streamed(const std::uint8_t* data, std::size_t size, bool bulk, bool rle) {
+    Outcome streamed;
+    SmallWindowStream file(data, size);
+    SmallWindowStream second(data, size);
+    GFXStream::MemoryOutputStream out;
+    try {
+        TGAFileRows rows(file, bulk ? &second : nullptr, 0);
+        WriteTGA(out, rows, rle);
+        streamed.bytes = std::move(out.bytes);
+    } catch (const GFXStream::Exception& e) {
+        streamed.error = e.Text();
+        FUZZ_REQUIRE(out.bytes.empty());  // refused before anything was written
+    }
+    return streamed;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Outcome expected;
+    Outcome expectedRle;
     try {
         GFXStream::MemoryInputStream in(data, size);
         const auto image = ReadTGA(in, nullptr, nullptr);
         GFXStream::MemoryOutputStream out;
         WriteTGA(out, *image, false);
         expected.bytes = std::move(out.bytes);
+        GFXStream::MemoryOutputStream rleOut;
+        WriteTGA(rleOut, *image, true);
+        expectedRle.bytes = std::move(rleOut.bytes);
     } catch (const GFXStream::Exception& e) {
-        expected.error = e.Text();
+        expected.error = expectedRle.error = e.Text();
     } catch (const std::bad_alloc&) {
         return 0;  // a picture too large to hold: only the streamed path converts it
     }
-    Outcome streamed;
-    SmallWindowStream file(data, size);
-    GFXStream::MemoryOutputStream out;
-    try {
-        TGAFileRows rows(file);
-        WriteTGA(out, rows, false);
-        streamed.bytes = std::move(out.bytes);
-    } catch (const GFXStream::Exception& e) {
-        streamed.error = e.Text();
-        FUZZ_REQUIRE(out.bytes.empty());  // refused before anything was written
+    for (const bool bulk : {false, true}) {
+        const Outcome streamed = Streamed(data, size, bulk, false);
+        FUZZ_REQUIRE(streamed.error == expected.error);
+        FUZZ_REQUIRE(streamed.bytes == expected.bytes);
     }
-    FUZZ_REQUIRE(streamed.error == expected.error);
-    FUZZ_REQUIRE(streamed.bytes == expected.bytes);
+    const Outcome streamedRle = Streamed(data, size, true, true);
+    FUZZ_REQUIRE(streamedRle.error == expectedRle.error);
+    FUZZ_REQUIRE(streamedRle.bytes == expectedRle.bytes);
     return 0;
 }

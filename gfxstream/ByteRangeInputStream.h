@@ -38,6 +38,9 @@ class ByteRangeInputStream : public InputStream {
     // be at most kMaxSpan.
     const std::uint8_t* Span(std::uint64_t offset, std::size_t n);
     static constexpr std::size_t kMaxSpan = std::size_t{1} << 20;
+    // The most a reader that moves through the range should ask for at
+    // once: larger spans are read, but may bring bytes into view twice.
+    virtual std::size_t PreferredSpan() const { return kMaxSpan; }
     // Raises when the bytes already read may not be what the range held (a
     // mapped file cut short under the reader).
     void CheckUnchanged() { Consumed(); }

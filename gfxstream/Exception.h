@@ -22,6 +22,10 @@ class Exception {
     char* message;
 };
 
+// A file read through a mapping was cut short by another program: the
+// source's failure, named as such whoever was reading or writing its bytes.
+inline constexpr const char* kFileChangedText = "File changed while it was read";
+
 // Text used wherever a caught exception carries no message at all.
 inline constexpr const char* kNoMessageText = "Unknown error (no message)";
 

@@ -1,12 +1,30 @@
 #include "gfxstream/FileOutputStream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
+#include "files/FileCopy.h"
 #include "gfxstream/Exception.h"
+#include "gfxstream/PositionalFileInputStream.h"
 
 namespace GFXStream {
+
+namespace {
+
+// A write that fails because its source bytes could not be read (EFAULT)
+// wrote straight from a mapped file that was cut short meanwhile: the fault
+// is the file's change, not the destination's.
+[[noreturn]] void ThrowWriteFailure() {
+    if (errno == EFAULT) {
+        errno = 0;
+        throw Exception(kFileChangedText);
+    }
+    throw Exception(kUnableToWriteText);
+}
+
+}  // namespace
 
 FileOutputStream::~FileOutputStream() {
     try {
@@ -24,14 +42,17 @@ bool FileOutputStream::Open(const char* fileName, bool truncate) {
     return IsOpen();
 }
 
-bool FileOutputStream::OpenReplacement(const char* targetName) {
+bool FileOutputStream::OpenReplacement(const char* targetName, Files::IfNameTaken ifTaken,
+                                       bool createFolders) {
     if (IsOpen()) {
         return false;
     }
     Files::Replacement created;
-    failure = nullptr;
-    if (!Files::CreateReplacement(targetName, created)) {
-        failure = created.failure;
+    failure.clear();
+    nameTaken = false;
+    if (!Files::CreateReplacement(targetName, created, ifTaken, createFolders)) {
+        failure = created.failure != nullptr ? created.failure : created.whyNot;
+        nameTaken = created.nameTaken;
         return false;
     }
     replacement = std::move(created);
@@ -61,7 +82,7 @@ void FileOutputStream::StoreDirect(const std::uint8_t* data, std::size_t n) {
     while (n > 0) {
         const std::int64_t written = IsOpen() ? SystemWrite(data, n) : -1;
         if (written <= 0) {
-            throw Exception(kUnableToWriteText);
+            ThrowWriteFailure();
         }
         data += written;
         n -= static_cast<std::size_t>(written);
@@ -194,7 +215,7 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
         const std::int64_t written =
             IsOpen() ? SystemWriteGathered(pending + first, count - first) : -1;
         if (written <= 0) {
-            throw Exception(kUnableToWriteText);
+            ThrowWriteFailure();
         }
         // Step past what reached the file: whole blocks, then part of one.
         auto left = static_cast<std::size_t>(written);
@@ -207,6 +228,39 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
             pending[first].size -= left;
         }
     }
+}
+
+std::int64_t FileOutputStream::SystemCopy(Files::FileHandle from, std::uint64_t offset,
+                                          std::size_t n) {
+    return Files::CopySome(from, offset, fileHandle, n);
+}
+
+void FileOutputStream::CopyFrom(ByteRangeInputStream& source, std::uint64_t offset,
+                                std::uint64_t n) {
+    // Each call copies a bounded stretch, so that one call never stalls on
+    // the page cache for the whole file.
+    constexpr std::uint64_t kMostPerCall = std::uint64_t{64} << 20;
+    const auto* file = dynamic_cast<const PositionalFileInputStream*>(&source);
+    if (file != nullptr && n >= kRingSize) {
+        Flush();
+        while (n > 0) {
+            const std::int64_t copied =
+                IsOpen() ? SystemCopy(file->File(), offset,
+                                      static_cast<std::size_t>(std::min(n, kMostPerCall)))
+                         : -1;
+            if (copied == Files::kCopyNotSupported || copied == 0) {
+                // The rest through memory: a source that ended early says
+                // so there, in its own words.
+                break;
+            }
+            if (copied < 0) {
+                throw Exception(kUnableToWriteText);
+            }
+            offset += static_cast<std::uint64_t>(copied);
+            n -= static_cast<std::uint64_t>(copied);
+        }
+    }
+    OutputStream::CopyFrom(source, offset, n);
 }
 
 void FileOutputStream::ReleaseRing() {
@@ -243,6 +297,7 @@ Files::FinishedReplacement FileOutputStream::Finish() {
     ReleaseRing();
     fileHandle = Files::kInvalidFileHandle;  // from here on the replacement's alone
     if (!Files::FinishReplacement(replacement)) {
+        nameTaken = replacement.nameTaken;
         throw Exception(replacement.failure != nullptr ? replacement.failure : kUnableToWriteText);
     }
     Files::FinishedReplacement finished(std::move(replacement));

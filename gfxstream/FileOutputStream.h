@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "files/FileHandle.h"
 #include "files/FileSystem.h"
@@ -38,10 +39,16 @@ class FileOutputStream : public OutputStream {
     ~FileOutputStream() override;
 
     bool Open(const char* fileName, bool truncate);
-    bool OpenReplacement(const char* targetName);
+    // With `createFolders`, the folders missing on the way are made.
+    bool OpenReplacement(const char* targetName,
+                         Files::IfNameTaken ifTaken = Files::IfNameTaken::Replace,
+                         bool createFolders = false);
     // Why the last OpenReplacement failed, when the system's texts would not
     // say (a link that is not followed); null otherwise.
-    const char* FailureText() const { return failure; }
+    const char* FailureText() const { return failure.empty() ? nullptr : failure.c_str(); }
+    // The last OpenReplacement, Commit or Finish failed only because a file
+    // held the name, or took it meanwhile, and was to be kept.
+    bool NameTaken() const { return nameTaken; }
     // Flushes, forces the content to disk, closes and moves the temporary
     // file into place. Raises "Unable to write to file" (or the text of a
     // failed move) when any step fails; the target then keeps its content.
@@ -69,6 +76,11 @@ class FileOutputStream : public OutputStream {
     // Write would; more go, after the pending bytes, straight from the
     // caller's memory in as few system calls as the system allows.
     void WriteGathered(const std::span<const std::uint8_t>* blocks, std::size_t count) override;
+    // From a PositionalFileInputStream, at least a ring's worth goes from
+    // file to file inside the system, after the pending bytes; where the
+    // system cannot copy between the two files, and from any other source,
+    // the bytes pass through memory as OutputStream::CopyFrom passes them.
+    void CopyFrom(ByteRangeInputStream& source, std::uint64_t offset, std::uint64_t n) override;
 
   protected:
     // The two places where the stream meets the system, so that tests can
@@ -76,6 +88,7 @@ class FileOutputStream : public OutputStream {
     virtual std::int64_t SystemWrite(const std::uint8_t* data, std::size_t n);
     virtual std::uint8_t* AllocateRing();
     virtual std::int64_t SystemWriteGathered(const Files::WriteBlock* blocks, std::size_t count);
+    virtual std::int64_t SystemCopy(Files::FileHandle from, std::uint64_t offset, std::size_t n);
 
   private:
     bool EnsureRing();
@@ -91,7 +104,8 @@ class FileOutputStream : public OutputStream {
     std::uint32_t pendingCount = 0;
     Files::Replacement replacement;
     bool replacing = false;
-    const char* failure = nullptr;
+    std::string failure;
+    bool nameTaken = false;
 };
 
 }  // namespace GFXStream

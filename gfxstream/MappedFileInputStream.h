@@ -5,9 +5,10 @@
 // limit and takes at most a window of resident memory.
 //
 // Open answers false on any failure (missing, unreadable, not a regular
-// file, empty, or not mappable) and releases what it took; sizes are 64-bit
-// throughout. A FIFO, device or socket is refused without waiting. A window that cannot be mapped
-// later raises std::bad_alloc.
+// file, empty, or not mappable) and releases what it took, and WhyNot()
+// then says why; sizes are 64-bit throughout. A FIFO, device or socket is
+// refused before it is opened (the file layer opens it: Files::OpenInput). A window that cannot be
+// mapped later raises std::bad_alloc.
 //
 // A file cut short by another program while it is mapped would make the
 // system stop the process (SIGBUS on Linux) at the first read past its new
@@ -17,15 +18,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "files/FileHandle.h"
 #include "gfxstream/ByteRangeInputStream.h"
+#include "gfxstream/Exception.h"
 
 namespace GFXStream {
 
 struct MappedViewGuard;
-
-inline constexpr const char* kFileChangedText = "File changed while it was read";
 
 class MappedFileInputStream : public ByteRangeInputStream {
   public:
@@ -35,9 +36,13 @@ class MappedFileInputStream : public ByteRangeInputStream {
     ~MappedFileInputStream() override;
 
     bool Open(const char* fileName);
+    // Why the last Open failed, in the system's words or the file layer's.
+    const std::string& WhyNot() const { return whyNot; }
     void Close();
     bool IsOpen() const { return fileHandle != Files::kInvalidFileHandle; }
     std::uint64_t Size() const { return fileSize; }
+    // The open file, for reading it by position (PositionalFileInputStream).
+    Files::FileHandle Handle() const { return fileHandle; }
 
   protected:
     void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
@@ -64,7 +69,10 @@ class MappedFileInputStream : public ByteRangeInputStream {
         return start - start % grain;
     }
 
-    bool MapWindow(std::uint64_t start);
+    bool MapWindow(std::uint64_t start, bool populate);
+#ifdef _WIN32
+    bool OpenMapped(const char* fileName);
+#endif
     void UnmapWindow();
 
     Files::FileHandle fileHandle = Files::kInvalidFileHandle;
@@ -76,6 +84,7 @@ class MappedFileInputStream : public ByteRangeInputStream {
     std::size_t mappedSize = 0;
     // The window's guard against a file cut short under it (POSIX).
     MappedViewGuard* guard = nullptr;
+    std::string whyNot;
 };
 
 }  // namespace GFXStream

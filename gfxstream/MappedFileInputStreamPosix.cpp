@@ -1,13 +1,13 @@
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <new>
+#include <system_error>
 
+#include "files/FileSystem.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MappedViewGuard.h"
@@ -27,46 +27,37 @@ MappedFileInputStream::~MappedFileInputStream() {
 }
 
 bool MappedFileInputStream::Open(const char* fileName) {
-    if (IsOpen() || fileName == nullptr) {
+    if (IsOpen()) {
         return false;
     }
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
-    int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    struct stat named {};
-    if (fd < 0 && errno == EWOULDBLOCK && ::stat(fileName, &named) == 0 && S_ISREG(named.st_mode)) {
-        // A regular file another program holds a lease on: its open waits,
-        // for a bounded time, until that program lets go.
-        fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    }
-    if (fd < 0) {
+    Files::OpenedInput opened = Files::OpenInput(fileName);
+    whyNot = std::move(opened.whyNot);
+    if (opened.file == Files::kInvalidFileHandle) {
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
-    fileHandle = fd;
-    fileSize = static_cast<std::uint64_t>(info.st_size);
-    if (!MapWindow(0)) {
-        ::close(fd);
+    fileHandle = opened.file;
+    fileSize = opened.size;
+    // Often only the header, image ID and colour map are read through the
+    // first window (the pixels go by position), so its pages come in as they
+    // are read rather than all at once.
+    if (!MapWindow(0, false)) {
+        whyNot = std::generic_category().message(errno);
+        ::close(fileHandle);
         fileHandle = Files::kInvalidFileHandle;
         return false;
     }
     return true;
 }
 
-bool MappedFileInputStream::MapWindow(std::uint64_t start) {
+bool MappedFileInputStream::MapWindow(std::uint64_t start, bool populate) {
     const auto length =
         static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, fileSize - start));
-    // Every byte of a window is read soon, so its pages are mapped in one
-    // call rather than fault by fault.
+    // A window the reader moves to is read on from there, so its pages are
+    // mapped in one call rather than fault by fault.
     // The old window goes first, so that at most one is ever resident.
     UnmapWindow();
-    void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileHandle,
-                        static_cast<off_t>(start));
+    void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | (populate ? MAP_POPULATE : 0),
+                        fileHandle, static_cast<off_t>(start));
     if (view == MAP_FAILED) {
         ClearRange();
         return false;
@@ -92,7 +83,7 @@ void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool
     if (ViewLost(guard)) {
         throw Exception(kFileChangedText);
     }
-    if (!MapWindow(WindowStart(offset, n, backward, PageSize()))) {
+    if (!MapWindow(WindowStart(offset, n, backward, PageSize()), true)) {
         throw std::bad_alloc();
     }
 }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "files/SystemPath.h"
+#include "files/SystemReason.h"
 #include "gfxstream/MappedFileInputStream.h"
 
 namespace GFXStream {
@@ -29,6 +30,14 @@ bool MappedFileInputStream::Open(const char* fileName) {
     if (IsOpen() || fileName == nullptr) {
         return false;
     }
+    if (!OpenMapped(fileName)) {
+        whyNot = Files::WhyNotOpened(fileName, static_cast<int>(::GetLastError()), true);
+        return false;
+    }
+    return true;
+}
+
+bool MappedFileInputStream::OpenMapped(const char* fileName) {
     // Others may go on reading the file, but nobody may change it while its
     // bytes are mapped.
     const HANDLE file =
@@ -54,7 +63,7 @@ bool MappedFileInputStream::Open(const char* fileName) {
     fileHandle = file;
     mappingHandle = mapping;
     fileSize = static_cast<std::uint64_t>(size.QuadPart);
-    if (!MapWindow(0)) {
+    if (!MapWindow(0, false)) {
         ::CloseHandle(mapping);
         ::CloseHandle(file);
         fileHandle = Files::kInvalidFileHandle;
@@ -65,7 +74,7 @@ bool MappedFileInputStream::Open(const char* fileName) {
     return true;
 }
 
-bool MappedFileInputStream::MapWindow(std::uint64_t start) {
+bool MappedFileInputStream::MapWindow(std::uint64_t start, bool /*populate*/) {
     const auto length =
         static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, fileSize - start));
     UnmapWindow();  // at most one window is ever mapped
@@ -90,7 +99,7 @@ void MappedFileInputStream::UnmapWindow() {
 }
 
 void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
-    if (!MapWindow(WindowStart(offset, n, backward, Granularity()))) {
+    if (!MapWindow(WindowStart(offset, n, backward, Granularity()), true)) {
         throw std::bad_alloc();
     }
 }

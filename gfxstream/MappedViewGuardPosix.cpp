@@ -14,10 +14,34 @@ namespace GFXStream {
 // The guards live in blocks that are only ever added to a list and never
 // freed, so the signal handler can walk them without a lock while other
 // threads take and give back guards.
+// A guard's range changes only in its owner's thread, under a sequence
+// count that is odd while it changes: the signal handler, which may run in
+// any thread, reads begin and end as one pair or not at all.
 struct MappedViewGuard {
-    std::atomic<std::uintptr_t> begin{0};  // 0 while the guard is free
-    std::atomic<std::uintptr_t> end{0};
+    std::atomic<bool> taken{false};
+    std::atomic<std::uint32_t> sequence{0};
+    std::atomic<std::uintptr_t> begin{0};
+    std::atomic<std::uintptr_t> end{0};  // begin == end while free
     std::atomic<bool> lost{false};
+
+    void SetRange(std::uintptr_t from, std::uintptr_t to) {
+        sequence.fetch_add(1);
+        begin.store(from);
+        end.store(to);
+        sequence.fetch_add(1);
+    }
+    // False when the range was changing in another thread all along.
+    bool ReadRange(std::uintptr_t& from, std::uintptr_t& to) const {
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            const std::uint32_t before = sequence.load();
+            from = begin.load();
+            to = end.load();
+            if ((before & 1) == 0 && sequence.load() == before) {
+                return true;
+            }
+        }
+        return false;
+    }
 };
 
 namespace {
@@ -38,9 +62,9 @@ extern "C" void OnBusError(int signal, siginfo_t* info, void* context) {
     const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
     for (GuardBlock* block = &firstBlock; block != nullptr; block = block->next.load()) {
         for (MappedViewGuard& guard : block->guards) {
-            const std::uintptr_t begin = guard.begin.load();
-            const std::uintptr_t end = guard.end.load();
-            if (begin != 0 && begin <= address && address < end) {
+            std::uintptr_t begin = 0;
+            std::uintptr_t end = 0;
+            if (guard.ReadRange(begin, end) && begin <= address && address < end) {
                 const std::uintptr_t page = address & ~(guardPageSize - 1);
                 void* zeros = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
                                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
@@ -79,11 +103,11 @@ void InstallBusGuard() {
     });
 }
 
-MappedViewGuard* TakeFreeGuard(std::uintptr_t begin) {
+MappedViewGuard* TakeFreeGuard() {
     for (GuardBlock* block = &firstBlock; block != nullptr; block = block->next.load()) {
         for (MappedViewGuard& guard : block->guards) {
-            std::uintptr_t expected = 0;
-            if (guard.begin.compare_exchange_strong(expected, begin)) {
+            bool expected = false;
+            if (guard.taken.compare_exchange_strong(expected, true)) {
                 return &guard;
             }
         }
@@ -96,10 +120,10 @@ MappedViewGuard* TakeFreeGuard(std::uintptr_t begin) {
 MappedViewGuard* GuardView(const void* view, std::size_t size) {
     InstallBusGuard();
     const auto begin = reinterpret_cast<std::uintptr_t>(view);
-    MappedViewGuard* guard = TakeFreeGuard(begin);
+    MappedViewGuard* guard = TakeFreeGuard();
     while (guard == nullptr) {
         std::lock_guard lock(growing);
-        guard = TakeFreeGuard(begin);  // another thread may have grown the list
+        guard = TakeFreeGuard();  // another thread may have grown the list
         if (guard != nullptr) {
             break;
         }
@@ -111,12 +135,12 @@ MappedViewGuard* GuardView(const void* view, std::size_t size) {
         while (last->next.load() != nullptr) {
             last = last->next.load();
         }
-        added->guards[0].begin.store(begin);
+        added->guards[0].taken.store(true);
         guard = &added->guards[0];
         last->next.store(added);
     }
     guard->lost.store(false);
-    guard->end.store(begin + size);
+    guard->SetRange(begin, begin + size);
     return guard;
 }
 
@@ -126,8 +150,8 @@ bool ViewLost(const MappedViewGuard* guard) {
 
 void ReleaseGuard(MappedViewGuard* guard) {
     if (guard != nullptr) {
-        guard->end.store(0);
-        guard->begin.store(0);
+        guard->SetRange(0, 0);
+        guard->taken.store(false);
     }
 }
 

@@ -230,8 +230,21 @@ std::string CliPath() {
 
 namespace {
 
+// Another user may not reach the build (a checkout under a 0700 folder such
+// as /root): runs as another user take copies from a folder all may enter.
+std::string Reachable(const std::string& path) {
+    static const TempDir folder;
+    const fs::path copy = folder.path() / fs::path(path).filename();
+    std::error_code error;
+    if (!fs::exists(copy, error)) {
+        fs::copy_file(path, copy, error);  // with its mode
+    }
+    return copy.string();
+}
+
 [[noreturn]] void ExecCli(const std::vector<std::string>& arguments, const ProcessOptions& options,
-                          const std::string& outputFile) {
+                          const std::string& outputFile, const std::string& cli,
+                          const std::string& preload) {
     const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) {
         ::_exit(126);
@@ -260,11 +273,10 @@ namespace {
     }
     if (options.noAnonymousFiles) {
 #ifdef TESSARY_NO_ANONYMOUS_FILES
-        ::setenv("LD_PRELOAD", TESSARY_NO_ANONYMOUS_FILES, 1);
+        ::setenv("LD_PRELOAD", preload.c_str(), 1);
         ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
 #endif
     }
-    const std::string cli = CliPath();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(cli.c_str()));
     for (const std::string& argument : arguments) {
@@ -287,18 +299,21 @@ std::string OutputFileFor(const ProcessOptions& options) {
 
 ProcessResult RunCli(const std::vector<std::string>& arguments, const ProcessOptions& options) {
     const std::string outputFile = OutputFileFor(options);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ExecCli(arguments, options, outputFile);
-    }
-    return WaitFor(pid, outputFile);
+    return WaitFor(StartCli(arguments, outputFile, options), outputFile);
 }
 
 pid_t StartCli(const std::vector<std::string>& arguments, const std::string& outputFile,
                const ProcessOptions& options) {
+    std::string preload;
+#ifdef TESSARY_NO_ANONYMOUS_FILES
+    preload = TESSARY_NO_ANONYMOUS_FILES;
+#endif
+    const bool copied = options.user.has_value();
+    const std::string cli = copied ? Reachable(CliPath()) : CliPath();
+    preload = copied && options.noAnonymousFiles ? Reachable(preload) : preload;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ExecCli(arguments, options, outputFile);
+        ExecCli(arguments, options, outputFile, cli, preload);
     }
     return pid;
 }

@@ -3,8 +3,10 @@
 // inputs that are no regular files, sources cut short under many readers,
 // names of the longest length, two names for one file, and runs killed in
 // the middle of a batch, with and without anonymous temporary files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,9 +24,12 @@
 
 #include "HardeningSupport.h"
 #include "batch/ConvertOneFile.h"
+#include "codec/TGAFileRows.h"
+#include "codec/WriteTGA.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
+#include "support/MessageOf.h"
 
 using namespace Files;
 using namespace Batch;
@@ -139,9 +145,15 @@ TEST(Replacement, InputsThatAreNoRegularFilesFailAtOnce) {
     const std::string fifo = scratch / "fifo.tga";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     WriteBytes(scratch / "a.tga", SmallTga(1));
+    // A file another program holds a lease on is not waited for either.
+    const std::string leased = scratch / "leased.tga";
+    WriteBytes(leased, SmallTga(2));
+    std::signal(SIGIO, SIG_IGN);  // the lease holder's notice of the open
+    const int lease = ::open(leased.c_str(), O_RDWR | O_CLOEXEC);
+    const bool leaseHeld = ::fcntl(lease, F_SETLEASE, F_WRLCK) == 0;
     const std::string log = scratch.Path() + ".log";
-    const pid_t pid =
-        StartCli({"-j", "2", "-o", scratch / "out", fifo, scratch / "a.tga", "/dev/null"}, log);
+    const pid_t pid = StartCli(
+        {"-j", "2", "-o", scratch / "out", fifo, scratch / "a.tga", "/dev/null", leased}, log);
     // Once opening a FIFO waited for a writer that never came, for ever.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (::waitpid(pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
@@ -153,6 +165,11 @@ TEST(Replacement, InputsThatAreNoRegularFilesFailAtOnce) {
     EXPECT_EQ(LineOf(result, "fifo.tga"), fifo + ": Unable to open file (Not a regular file)");
     EXPECT_EQ(LineOf(result, "/dev/null"), "/dev/null: Unable to open file (Not a regular file)");
     EXPECT_NE(LineOf(result, "a.tga").find("Done"), std::string::npos) << result.output;
+    if (leaseHeld) {
+        EXPECT_EQ(LineOf(result, "leased.tga"),
+                  leased + ": Unable to open file (" + kHeldElsewhereText + ")");
+    }
+    ::close(lease);
 }
 
 // More sources open at once than a fixed table of guarded views would
@@ -179,6 +196,25 @@ TEST(Replacement, EverySourceCutShortFailsOnItsOwn) {
         }
         EXPECT_EQ(message, GFXStream::kFileChangedText);
     }
+}
+
+// Rows written straight from the mapping reach the kernel unread: a source
+// cut short must still read as changed, not as a fault of the destination.
+TEST(Replacement, TopDownSourceCutShortWhileWrittenSaysItChanged) {
+    ScratchDir scratch;
+    TgaSpec spec;
+    spec.width = spec.height = 1024;
+    spec.depth = 32;
+    spec.descriptor = 0x20;
+    WriteBytes(scratch / "top-down.tga", MakeTga(spec));
+    GFXStream::MappedFileInputStream in;
+    ASSERT_TRUE(in.Open((scratch / "top-down.tga").c_str()));
+    Codec::TGAFileRows rows(in);
+    fs::resize_file(scratch / "top-down.tga", 1 << 20);
+    GFXStream::FileOutputStream out;
+    ASSERT_TRUE(out.OpenReplacement((scratch / "out.tga").c_str()));
+    EXPECT_EQ(MessageOf([&] { Codec::WriteTGA(out, rows, false); }),
+              std::string(GFXStream::kFileChangedText));
 }
 
 TEST(Replacement, TwoNamesForOneDestinationClash) {
@@ -317,6 +353,191 @@ TEST(Replacement, FailedMoveIntoPlaceSaysSo) {
     }
     EXPECT_EQ(message, Files::kUnableToRenameText);
     EXPECT_EQ(Listing(scratch.Path()), std::vector<std::string>{"moved.tga"});
+}
+
+}  // namespace
+
+// The file layer's rules, one table each: a name taken meanwhile, the
+// leftover sweep, the link rule, and metadata that is never widened.
+namespace {
+
+std::string Attempt(GFXStream::FileOutputStream& out, const char* bytes) {
+    try {
+        out.Write(bytes, static_cast<std::uint32_t>(std::strlen(bytes)));
+        out.Commit();
+    } catch (const GFXStream::Exception& caught) {
+        return caught.message;
+    }
+    return "";
+}
+
+TEST(FileLayer, NameTakenMeanwhileIsReplacedAsExistingOrKept) {
+    const std::tuple<IfNameTaken, bool> rows[] = {// and whether taken before it began
+                                                  {IfNameTaken::Replace, false},
+                                                  {IfNameTaken::Keep, false},
+                                                  {IfNameTaken::Keep, true}};
+    for (const auto& [ifTaken, before] : rows) {
+        ScratchDir scratch;
+        const std::string target = scratch / "x.tga";
+        const auto takeName = [&] {
+            WriteBytes(target, {7});
+            ::chmod(target.c_str(), 0640);
+        };
+        if (before) {
+            takeName();
+        }
+        GFXStream::FileOutputStream out;
+        if (out.OpenReplacement(target.c_str(), ifTaken)) {
+            takeName();
+            Attempt(out, "new");
+        }
+        const bool kept = ifTaken == IfNameTaken::Keep;
+        EXPECT_EQ(out.NameTaken(), kept);
+        EXPECT_EQ(ReadBytes(target), (kept ? Bytes{7} : Bytes{'n', 'e', 'w'}));
+        EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));  // an existing file's
+        EXPECT_EQ(Listing(scratch.Path()), std::vector<std::string>{"x.tga"});
+    }
+}
+
+TEST(FileLayer, SweepRemovesOnlyWhatDeadRunsOfThisUserLeft) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "files of another owner need root";
+    }
+    const std::string tail = ".tessary-0123456789abcdef.tmp";
+    struct Row {
+        std::string name;
+        uid_t owner = 0;
+        bool secondLink = false, locked = false, removed = false;
+    };
+    const Row rows[] = {{".a.tga" + tail, 0, false, false, true},
+                        {".tessary-notes.tmp"},
+                        {".report.tessary-draft.tmp"},
+                        {".b.tga.tessary-123-4.tmp"},
+                        {".c.tga" + tail, kOther},
+                        {".d.tga" + tail, 0, true},
+                        {".e.tga" + tail, 0, false, true}};
+    ScratchDir scratch;
+    std::vector<int> held;
+    for (const Row& row : rows) {
+        WriteBytes(scratch / row.name, {1});
+        ASSERT_EQ(::chown((scratch / row.name).c_str(), row.owner, 0), 0);
+        if (row.secondLink) {
+            fs::create_hard_link(scratch / row.name, scratch / "second-name");
+        }
+        if (row.locked) {
+            held.push_back(::open((scratch / row.name).c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
+        }
+    }
+    WriteBytes(scratch / "t.tga", SmallTga(1));
+    EXPECT_EQ(RunCli({"-o", scratch.Path(), scratch / "t.tga"}).exitStatus, 0);
+    for (const Row& row : rows) {
+        EXPECT_EQ(FileExists(scratch / row.name), !row.removed) << row.name;
+    }
+    std::for_each(held.begin(), held.end(), ::close);
+}
+
+TEST(FileLayer, LinkIsFollowedOnlyWhereNoOtherUserMayHavePlacedIt) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "links and folders of another owner need root";
+    }
+    struct Row {
+        mode_t mode;
+        uid_t folderOwner, linkOwner;
+        const char* acl;          // setfacl entry for the folder, or null
+        const char* destination;  // below the folder; "x.tga" is the link
+        const char* failure;      // null: followed
+    };
+    const Row rows[] = {{01777, 0, kOther, nullptr, "x.tga", kUntrustedLinkText},
+                        {02775, 0, kOther, nullptr, "x.tga", kUntrustedLinkText},
+                        {0755, kOther, kOther, nullptr, "x.tga", kUntrustedLinkText},
+                        {0755, 0, kOther, "u:12345:rwx", "x.tga", kUntrustedLinkText},
+                        {0777, 0, kOther, nullptr, "x.tga/v.tga", kUntrustedLinkText},
+                        {0755, 0, kOther, nullptr, "x.tga", nullptr},
+                        {01777, 0, 0, nullptr, "x.tga", nullptr},
+                        {0755, 0, 0, nullptr, "x.tga", kDanglingLinkText}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.mode) + " " + row.destination);
+        ScratchDir scratch;
+        const std::string folder = scratch / "f";
+        const std::string victim = scratch / "private/v.tga";
+        fs::create_directories(scratch / "private");
+        WriteBytes(victim, {1, 2, 3});
+        fs::create_directories(folder);
+        ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, 0), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), row.mode), 0);
+        if (row.acl != nullptr &&
+            std::system(("setfacl -m " + std::string(row.acl) + " " + folder).c_str()) != 0) {
+            GTEST_SKIP() << "setfacl (Debian acl) missing or unsupported here";
+        }
+        const bool toFolder = std::strchr(row.destination, '/') != nullptr;
+        fs::create_symlink(row.failure == kDanglingLinkText ? scratch / "none"
+                           : toFolder                       ? scratch / "private"
+                                                            : victim,
+                           folder + "/x.tga");
+        ASSERT_EQ(::lchown((folder + "/x.tga").c_str(), row.linkOwner, 0), 0);
+        GFXStream::FileOutputStream out;
+        const bool opened = out.OpenReplacement((folder + "/" + row.destination).c_str());
+        EXPECT_STREQ(out.FailureText(), row.failure);
+        EXPECT_EQ(Attempt(out, "new"), opened ? "" : GFXStream::kUnableToWriteText);
+        EXPECT_EQ(ReadBytes(victim), (opened ? Bytes{'n', 'e', 'w'} : Bytes{1, 2, 3}));
+        EXPECT_FALSE(FileExists(scratch / "none"));
+    }
+    // Under -r, another user's link in a shared folder is not read.
+    ScratchDir scratch;
+    fs::create_directories(scratch / "in");
+    ASSERT_EQ(::chmod((scratch / "in").c_str(), 0777), 0);
+    WriteBytes(scratch / "private.tga", SmallTga(1));
+    fs::create_symlink(scratch / "private.tga", scratch / "in/l.tga");
+    ASSERT_EQ(::lchown((scratch / "in/l.tga").c_str(), kOther, 0), 0);
+    const ProcessResult result = RunCli({"-r", "-o", scratch / "out", scratch / "in"});
+    EXPECT_EQ(LineOf(result, "l.tga"),
+              std::string("l.tga: Unable to open file (") + kUntrustedLinkText + ")");
+    EXPECT_FALSE(FileExists(scratch / "out/l.tga"));
+}
+
+TEST(FileLayer, ReplacedFileNeverGivesAccessTheOldOneDidNot) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "acting as other users needs root";
+    }
+    struct Row {
+        uid_t owner;
+        gid_t group;
+        mode_t mode, newMode;
+        bool noDump, asVictim;
+        const char* line;
+    };
+    const Row rows[] = {
+        {kVictim, kTeamGroup, 0640, 0600, false, true, "(not kept: group, group permissions)"},
+        {kVictim, kTeamGroup, 02770, 0700, false, true,
+         "(not kept: group, group permissions, set-group-ID bit)"},
+        {kOther, kVictim, 06777, 0777, false, true,
+         "(not kept: owner, set-user-ID bit, set-group-ID bit)"},
+        {0, 0, 0644, 0644, true, false, ""}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        ScratchDir scratch;
+        const std::string file = scratch / "f/x.tga";
+        fs::create_directories(scratch / "f");
+        ASSERT_EQ(::chmod((scratch / "f").c_str(), 0777), 0);
+        WriteBytes(file, SmallTga(6));
+        ASSERT_EQ(::chown(file.c_str(), row.owner, row.group), 0);
+        ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+        if (row.noDump && std::system(("chattr +d " + file + " 2>/dev/null").c_str()) != 0) {
+            GTEST_SKIP() << "this file system keeps no such flag";
+        }
+        ProcessOptions options;
+        options.user = row.asVictim ? std::optional<uid_t>(kVictim) : std::nullopt;
+        const ProcessResult result = RunCli({"-o", scratch / "f", file}, options);
+        EXPECT_EQ(LineOf(result, "x.tga"),
+                  file + "->" + file + "...Done" + (*row.line ? " " : "") + row.line);
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, row.newMode);
+        if (row.noDump) {
+            EXPECT_EQ(std::system(("lsattr " + file + " | cut -c1-20 | grep -q d").c_str()), 0);
+        }
+    }
 }
 
 }  // namespace

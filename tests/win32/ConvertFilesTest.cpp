@@ -364,13 +364,13 @@ std::size_t AddressSpaceInUse() {
 }
 #endif
 
-TEST_F(ConvertFilesTest, OutOfMemoryIsContainedInThatFilesTurn) {
+TEST_F(ConvertFilesTest, RunLengthOutputOfAPictureLargerThanTheLimitConverts) {
 #ifdef TESSARY_ADDRESS_SANITIZER
     GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
 #else
-    // 4000 x 4000 x 3 bytes: the normal form is written from the file a
-    // window at a time, but run-length output needs the image, which cannot
-    // be held under the limit.
+    // 4000 x 4000 x 3 bytes, more than the limit allows: run-length output
+    // is encoded from the file a window and a row at a time, as the normal
+    // form is written, so the picture is never held whole.
     Bytes huge = MakeTrueColourTGA(1, 1, false, false);
     huge[12] = huge[14] = 0xA0;  // 4000 = 0x0FA0, width and height
     huge[13] = huge[15] = 0x0F;
@@ -390,9 +390,8 @@ TEST_F(ConvertFilesTest, OutOfMemoryIsContainedInThatFilesTurn) {
     const ConvertSummary summary = ConvertFiles(log, destination.c_str(), list.c_str(), options);
     ::setrlimit(RLIMIT_AS, &saved);
 
-    EXPECT_EQ(log.text, std::string("huge.tgaError: ReadTGA: ") + kOutOfMemoryText + "\n" +
-                            DoneLine("small.tga"));
-    EXPECT_EQ(summary.converted, 1u);
+    EXPECT_EQ(log.text, DoneLine("huge.tga") + DoneLine("small.tga"));
+    EXPECT_EQ(summary.converted, 2u);
 #endif
 }
 
