@@ -151,8 +151,8 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
             ::CreateFileW(WidePath(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                           CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+            const DWORD createError = ::GetLastError();
+            if (createError == ERROR_FILE_EXISTS || createError == ERROR_ALREADY_EXISTS) {
                 continue;
             }
             return false;
