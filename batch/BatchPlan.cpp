@@ -7,6 +7,8 @@
 #include "batch/CanonicalPath.h"
 #include "batch/JoinPath.h"
 #include "files/FileSystem.h"
+#include "files/FolderEntries.h"
+#include "files/SystemPath.h"
 
 namespace Batch {
 
@@ -17,11 +19,11 @@ namespace {
 // The last part of a path as the user wrote it, trailing separators aside:
 // "in/a.tga" gives "a.tga", "nosuchdir/" gives "nosuchdir".
 std::string LastPart(const std::string& path) {
-    fs::path p(path);
+    fs::path p = Files::SystemPath(path);
     while (!p.empty() && p.filename().empty() && p.has_relative_path()) {
         p = p.parent_path();
     }
-    return p.filename().string();
+    return Files::PathText(p.filename());
 }
 
 struct FolderWalk {
@@ -31,30 +33,36 @@ struct FolderWalk {
     bool recursive;
 
     void Visit(const std::string& folder, const std::string& relative, bool isRoot) {
-        if (!isRoot && !outputFolder.empty() && CanonicalPath(folder) == outputCanonical) {
+        if (!isRoot && !outputFolder.empty() &&
+            CanonicalPath(Files::SystemPath(folder)) == outputCanonical) {
             return;  // the run's own output, when it lies below a source folder
         }
         std::vector<std::pair<std::string, bool>> names;  // and whether it is a link
         std::vector<std::string> subfolders;
-        std::error_code error;
-        fs::directory_iterator entries(folder.empty() ? fs::path(".") : fs::path(folder), error);
-        for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
-            const fs::directory_entry& entry = *entries;
-            const std::string name = entry.path().filename().string();
-            std::error_code statusError;
-            if (entry.is_directory(statusError)) {
+        std::vector<Files::FolderEntry> entries;
+        std::string reason;
+        if (!Files::ListFolder(folder, entries, reason)) {
+            plan.problems.push_back({folder, reason});
+            return;
+        }
+        using Type = Files::FolderEntry::Type;
+        for (Files::FolderEntry& entry : entries) {
+            if (entry.type == Type::Folder) {
                 // Links to folders are not followed, so a loop of links
                 // cannot make the walk endless.
-                if (recursive && !entry.is_symlink(statusError)) {
-                    subfolders.push_back(name);
+                if (recursive && !entry.link) {
+                    subfolders.push_back(std::move(entry.name));
                 }
-            } else if (HasTGAExtension(name) && entry.is_regular_file(statusError)) {
-                names.push_back({name, entry.is_symlink(statusError)});
+            } else if (HasTGAExtension(entry.name) &&
+                       (entry.type == Type::File || entry.type == Type::Unknown)) {
+                // One that cannot be looked at is left for the conversion,
+                // which says why it cannot be opened.
+                names.push_back({std::move(entry.name), entry.link});
+            } else if (entry.type == Type::Unknown && recursive && !entry.link) {
+                // Perhaps a folder that cannot be entered: never skipped
+                // without a word.
+                plan.problems.push_back({JoinPath(folder, entry.name), entry.reason});
             }
-        }
-        if (error) {
-            plan.problems.push_back({folder, error.message()});
-            return;
         }
         std::sort(names.begin(), names.end());
         std::sort(subfolders.begin(), subfolders.end());
@@ -86,10 +94,10 @@ bool HasTGAExtension(const std::string& name) {
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputFolder,
                     bool recursive, FileNaming naming) {
     BatchPlan plan;
-    FolderWalk walk{plan, CanonicalPath(outputFolder), outputFolder, recursive};
+    FolderWalk walk{plan, CanonicalPath(Files::SystemPath(outputFolder)), outputFolder, recursive};
     for (const std::string& input : inputs) {
         std::error_code error;
-        if (!input.empty() && fs::is_directory(input, error)) {
+        if (!input.empty() && fs::is_directory(Files::SystemPath(input), error)) {
             walk.Visit(input, "", true);
         } else {
             const std::string name = LastPart(input);

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "files/SystemPath.h"
+
 namespace Batch {
 
 namespace fs = std::filesystem;
@@ -15,7 +17,7 @@ std::string CanonicalPath(const fs::path& path) {
             canonical = path.lexically_normal();
         }
     }
-    return canonical.string();
+    return Files::PathText(canonical);
 }
 
 }  // namespace Batch

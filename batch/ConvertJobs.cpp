@@ -13,6 +13,7 @@
 #include "batch/GroupedCommit.h"
 #include "batch/OpenFileLimit.h"
 #include "batch/ParallelConvert.h"
+#include "files/SystemPath.h"
 
 namespace Batch {
 

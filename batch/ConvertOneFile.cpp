@@ -16,6 +16,7 @@
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
 #include "files/FileSystem.h"
+#include "files/SystemPath.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/PositionalFileInputStream.h"

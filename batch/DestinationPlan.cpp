@@ -7,6 +7,8 @@
 #include <unordered_set>
 
 #include "batch/CanonicalPath.h"
+#include "files/FileIdentity.h"
+#include "files/SystemPath.h"
 #include "files/SystemReason.h"
 
 #ifndef _WIN32
@@ -61,17 +63,23 @@ std::string NotAFolderText() {
     return Files::SystemErrorText(ENOTDIR);
 }
 #else
+// Windows has no lstat that answers with an identity: the identity comes
+// from the file itself (volume serial and file index).
 Found Look(const std::string& path, bool followLinks) {
     std::error_code error;
+    const fs::path at = Files::SystemPath(path);
     const fs::file_status status =
-        followLinks ? fs::status(path, error) : fs::symlink_status(path, error);
+        followLinks ? fs::status(at, error) : fs::symlink_status(at, error);
     Found found;
     if (!error && fs::exists(status)) {
         found.exists = true;
         found.folder = fs::is_directory(status);
         found.regular = fs::is_regular_file(status);
         if (!fs::is_symlink(status)) {
-            found.identity = CanonicalPath(path);
+            found.identity = Files::FileIdentity(path);
+            if (found.identity.empty()) {
+                found.identity = Files::CaseFolded(CanonicalPath(at));
+            }
         }
     }
     return found;
@@ -99,7 +107,7 @@ struct Folder {
 Folder LookAtFolder(const std::string& path) {
     Folder folder;
     const std::string spelt = path.empty() ? "." : path;
-    folder.canonical = CanonicalPath(spelt);
+    folder.canonical = CanonicalPath(Files::SystemPath(spelt));
     Found found = Look(spelt, true);
     if (found.exists) {
         folder.exists = found.folder;
@@ -112,8 +120,8 @@ Folder LookAtFolder(const std::string& path) {
     }
     // Missing folders are created when a file is written: the nearest one
     // that exists must be a folder the user may write.
-    for (fs::path above = fs::path(spelt).parent_path();; above = above.parent_path()) {
-        const std::string at = above.empty() ? "." : above.string();
+    for (fs::path above = Files::SystemPath(spelt).parent_path();; above = above.parent_path()) {
+        const std::string at = above.empty() ? "." : Files::PathText(above);
         found = Look(at, true);
         if (found.exists) {
             folder.unwritable = found.folder ? WhyNotWritable(at) : NotAFolderText();
@@ -139,11 +147,12 @@ struct Target {
 
 Target Resolve(const std::string& destination, const Folder& folder) {
     Target target;
-    const fs::path path(destination);
+    const fs::path path = Files::SystemPath(destination);
     // Nothing stands in a folder that does not exist yet.
     const Found named = folder.exists ? Look(destination, false) : Found{};
     if (!named.exists) {
-        target.key = "path:" + (fs::path(folder.canonical) / path.filename()).string();
+        target.key = "path:" + Files::CaseFolded(Files::PathText(
+                                   Files::SystemPath(folder.canonical) / path.filename()));
         return target;
     }
     const Found found = named.identity.empty() ? Look(destination, true) : named;
@@ -166,7 +175,7 @@ Target Resolve(const std::string& destination, const Folder& folder) {
         }
         at = next.is_absolute() ? next : at.parent_path() / next;
     }
-    target.key = "path:" + CanonicalPath(at);
+    target.key = "path:" + Files::CaseFolded(CanonicalPath(at));
     return target;
 }
 

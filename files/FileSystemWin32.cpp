@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "files/FileSystem.h"
+#include "files/SystemPath.h"
 
 namespace Files {
 
@@ -42,20 +43,23 @@ std::string UniqueSuffix() {
 // A symbolic link is replaced through: the file it leads to gets the new
 // content and the link stays.
 bool ResolveLink(const std::string& path, std::string& resolved) {
-    const HANDLE file =
-        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;  // a dangling link names nothing to replace
     }
-    char buffer[MAX_PATH * 4];
-    const DWORD length = ::GetFinalPathNameByHandleA(file, buffer, sizeof buffer,
-                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    // The longest path the system has: 32767 characters and the NUL.
+    std::wstring buffer(32768, L'\0');
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     ::CloseHandle(file);
-    if (length == 0 || length >= sizeof buffer) {
+    if (length == 0 || length >= buffer.size()) {
         return false;
     }
-    resolved.assign(buffer, length);
+    buffer.resize(length);
+    resolved = Utf8Text(buffer);
     return true;
 }
 
@@ -65,8 +69,8 @@ FileHandle OpenForWriting(const char* name, bool truncate) {
     if (name == nullptr) {
         return kInvalidFileHandle;
     }
-    const HANDLE file = ::CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      truncate ? CREATE_ALWAYS : OPEN_ALWAYS,
+    const HANDLE file = ::CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, truncate ? CREATE_ALWAYS : OPEN_ALWAYS,
                                       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return kInvalidFileHandle;
@@ -113,7 +117,7 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
     if (target == nullptr || *target == '\0') {
         return false;
     }
-    const std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    const std::filesystem::path folder = SystemPath(target).parent_path();
     std::error_code error;
     if (createFolders && !folder.empty() && !std::filesystem::create_directories(folder, error) &&
         error) {
@@ -121,32 +125,34 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
         return false;
     }
     std::string resolved(target);
-    DWORD attributes = ::GetFileAttributesA(target);
+    DWORD attributes = ::GetFileAttributesW(WidePath(target).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (!ResolveLink(target, resolved)) {
             return false;
         }
-        attributes = ::GetFileAttributesA(resolved.c_str());
+        attributes = ::GetFileAttributesW(WidePath(resolved).c_str());
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && ifTaken == IfNameTaken::Keep) {
         replacement.nameTaken = true;
         return false;
     }
     // An existing target must be a file that may be replaced: a folder, or a
-    // file marked read-only, is refused before anything is created.
+    // file marked read-only, is refused before anything is created, with the
+    // reason the system gives for writing to either.
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
     const std::string prefix = FolderPrefixOf(resolved) + "." + NameOf(resolved) + ".tessary-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temporary = prefix + UniqueSuffix() + ".tmp";
         const HANDLE file =
-            ::CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+            ::CreateFileW(WidePath(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+            const DWORD createError = ::GetLastError();
+            if (createError == ERROR_FILE_EXISTS || createError == ERROR_ALREADY_EXISTS) {
                 continue;
             }
             return false;
@@ -186,7 +192,8 @@ bool PutInPlace(Replacement& replacement) {
     // A name to be kept is never moved over, should a file take it meanwhile.
     const bool keep = replacement.ifTaken == IfNameTaken::Keep;
     if (!closed ||
-        !::MoveFileExA(replacement.temporary.c_str(), replacement.target.c_str(),
+        !::MoveFileExW(WidePath(replacement.temporary).c_str(),
+                       WidePath(replacement.target).c_str(),
                        (keep ? 0 : MOVEFILE_REPLACE_EXISTING) | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = ::GetLastError();
         replacement.nameTaken =
@@ -211,7 +218,7 @@ void DiscardReplacement(Replacement& replacement) noexcept {
 
 void RemoveFile(const std::string& path) {
     if (!path.empty()) {
-        ::DeleteFileA(path.c_str());
+        ::DeleteFileW(WidePath(path).c_str());
     }
 }
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "files/SystemPath.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -33,12 +35,13 @@ std::string SystemErrorText(int error) {
         return {};
     }
 #ifdef _WIN32
-    char* buffer = nullptr;
-    const DWORD length = ::FormatMessageA(
+    // In UTF-16 and then UTF-8, as the log is, whatever the system's language.
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, static_cast<DWORD>(error), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length)
+        reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::string text = length > 0 && buffer != nullptr ? Utf8Text(std::wstring_view(buffer, length))
                                                        : "Error " + std::to_string(error);
     if (buffer != nullptr) {
         ::LocalFree(buffer);
@@ -57,7 +60,8 @@ std::string SystemErrorText(int error) {
 std::string WhyNotOpened(const char* path, int error, bool forReading) {
     namespace fs = std::filesystem;
     std::error_code statusError;
-    const fs::file_status status = fs::status(path, statusError);
+    const fs::path systemPath = SystemPath(path != nullptr ? path : "");
+    const fs::file_status status = fs::status(systemPath, statusError);
     if (!statusError) {
         if (fs::is_directory(status)) {
             return std::generic_category().message(EISDIR);
@@ -66,8 +70,8 @@ std::string WhyNotOpened(const char* path, int error, bool forReading) {
             return kNotRegularFileText;
         }
         std::error_code sizeError;
-        if (forReading && fs::is_regular_file(status) && fs::file_size(path, sizeError) == 0 &&
-            !sizeError) {
+        if (forReading && fs::is_regular_file(status) &&
+            fs::file_size(systemPath, sizeError) == 0 && !sizeError) {
             return kEmptyFileText;
         }
     }

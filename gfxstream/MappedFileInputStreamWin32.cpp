@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <new>
 
+#include "files/SystemPath.h"
 #include "files/SystemReason.h"
 #include "gfxstream/MappedFileInputStream.h"
 
@@ -40,8 +41,8 @@ bool MappedFileInputStream::OpenMapped(const char* fileName) {
     // Others may go on reading the file, but nobody may change it while its
     // bytes are mapped.
     const HANDLE file =
-        ::CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+        ::CreateFileW(Files::WidePath(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -54,7 +55,7 @@ bool MappedFileInputStream::OpenMapped(const char* fileName) {
         ::CloseHandle(file);
         return false;
     }
-    const HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping == nullptr) {
         ::CloseHandle(file);
         return false;

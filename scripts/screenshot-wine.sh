@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs tessary.exe under wine on an Xvfb display, converts the bundled
-# samples through its real dialogs (the open dialog, then the folder browser,
-# whose first choice is the desktop of a throwaway prefix) and saves the
-# window as docs/screenshot-windows.png.
+# Runs tessary.exe under wine on an Xvfb display over a folder of textures
+# (copies of the bundled samples, one of them broken) named on its command
+# line, answers the folder picker as a user would, and saves two pictures of
+# the window side by side in docs/screenshot-windows.png: mid-batch, then
+# after the batch.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,35 +14,52 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j 2 --target tessary tessary-screenshot-driver
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/tessary-screenshot.XXXXXX")"
+# The destination shows in every log line: a short one keeps them in view.
+fixed="$(mktemp -d /tmp/fixed-XXX)"
 source scripts/wine-session.sh
 app_pid=""
 cleanup() {
     [ -n "${app_pid}" ] && kill "${app_pid}" 2>/dev/null || true
     wine_session_stop
-    rm -rf "${work}"
+    rm -rf "${work}" "${fixed}"
 }
 trap cleanup EXIT
 wine_session_start "${work}" 1024x768x24
 
-# The samples, copied so that nothing in the work tree is touched, in a
-# folder the open dialog is given with backslashes.
-mkdir -p "${work}/samples"
-cp samples/*.tga "${work}/samples/"
-names=()
-for sample in "${work}"/samples/*.tga; do
-    names+=("$(basename "${sample}")")
+# Enough files for the batch to last a few seconds; the broken one sorts
+# last, so its line stands just above the summary.
+textures="${work}/textures"
+for folder in stone terrain wood; do
+    mkdir -p "${textures}/${folder}"
+    for i in $(seq -w 1 80); do
+        for sample in samples/*.tga; do
+            cp "${sample}" "${textures}/${folder}/${i}-$(basename "${sample}")"
+        done
+    done
 done
-folder="Z:$(printf '%s' "${work}/samples" | tr '/' '\\')"
+head -c 100 samples/top-down.tga >"${textures}/wood/cracked-plank.tga"
+total="$(find "${textures}" -name '*.tga' | wc -l)"
+windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
-timeout 120 wine build/windows/app/win32/tessary.exe </dev/null >/dev/null 2>&1 &
+driver=build/windows/tests/win32/tessary-screenshot-driver.exe
+timeout 300 wine build/windows/app/win32/tessary.exe "$(windows_path "${textures}")" \
+    </dev/null >/dev/null 2>&1 &
 app_pid=$!
-geometry="$(timeout 120 wine build/windows/tests/win32/tessary-screenshot-driver.exe \
-    "${folder}" "${names[@]}" </dev/null 2>"${work}/driver.log" | tr -d '\r')" || {
-    cat "${work}/driver.log" >&2
-    exit 1
+shoot() {  # driver step..., picture
+    local geometry x y width height
+    geometry="$(timeout 300 wine "${driver}" "${@:1:$#-1}" </dev/null 2>"${work}/driver.log" |
+        tr -d '\r')" || {
+        cat "${work}/driver.log" >&2
+        exit 1
+    }
+    read -r x y width height <<<"${geometry}"
+    import -window root -crop "${width}x${height}+${x}+${y}" +repage "${@: -1}"
 }
-read -r x y width height <<<"${geometry}"
+timeout 120 wine "${driver}" pick "$(windows_path "${fixed}")" </dev/null
+shoot lines $((total / 3)) "${work}/running.png"
+shoot idle "${work}/done.png"
 
 mkdir -p docs
-import -window root -crop "${width}x${height}+${x}+${y}" +repage docs/screenshot-windows.png
-echo "saved docs/screenshot-windows.png (${width}x${height})"
+convert "${work}/running.png" "${work}/done.png" -background black -splice 16x0 +append \
+    -chop 16x0 docs/screenshot-windows.png
+echo "saved docs/screenshot-windows.png"

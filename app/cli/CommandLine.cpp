@@ -9,6 +9,7 @@
 
 #include "app/cli/FilesFrom.h"
 #include "batch/ShownName.h"
+#include "files/SystemPath.h"
 
 #ifndef TESSARY_VERSION
 #define TESSARY_VERSION "unknown"
@@ -90,7 +91,13 @@ std::string FailureMessage(const CLI::App*, const CLI::Error& error) {
 // The names --files-from gives, after those of the arguments.
 bool ReadFilesFrom(CommandLine& commandLine) {
     const bool fromStandardInput = commandLine.filesFrom == "-";
+#ifdef _WIN32
+    std::FILE* stream = fromStandardInput
+                            ? stdin
+                            : ::_wfopen(Files::WidePath(commandLine.filesFrom).c_str(), L"rb");
+#else
     std::FILE* stream = fromStandardInput ? stdin : std::fopen(commandLine.filesFrom.c_str(), "rb");
+#endif
     std::string error;
     const bool read = stream != nullptr &&
                       ReadFileNames(stream, commandLine.nulSeparated, commandLine.inputs, error);

@@ -1,9 +1,22 @@
 #include "app/win32/ConvertFiles.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "app/win32/FileList.h"
 #include "batch/BatchPlan.h"
+#include "files/SystemPath.h"
 
 using namespace Batch;
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_directory(Files::SystemPath(path), error);
+}
+
+}  // namespace
 
 std::vector<BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList) {
     const SplitFileListResult split = SplitFileList(fileList);
@@ -21,4 +34,38 @@ ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const c
                             const ConvertOptions& options) {
     log.Clear();
     return ConvertJobs(log, JobsFromFileList(destinationFolder, fileList), options);
+}
+
+std::vector<std::string> InputsFromFileList(const char* fileList) {
+    const SplitFileListResult split = SplitFileList(fileList);
+    std::vector<std::string> inputs;
+    for (const std::string& name : split.names) {
+        inputs.push_back(JoinPath(split.folder, name));
+    }
+    return inputs;
+}
+
+BatchPlan PlanInputs(const std::vector<std::string>& inputs, const std::string& destination) {
+    return PlanBatch(inputs, destination, true, FileNaming::ByName);
+}
+
+std::vector<std::string> UsableInputs(const std::vector<std::string>& paths) {
+    std::vector<std::string> usable;
+    for (const std::string& path : paths) {
+        if (IsFolder(path) ||
+            HasTGAExtension(Files::PathText(Files::SystemPath(path).filename()))) {
+            usable.push_back(path);
+        }
+    }
+    return usable;
+}
+
+std::string SummaryText(const ConvertSummary& summary, std::size_t planned) {
+    std::string text = std::to_string(summary.converted) + " converted, " +
+                       std::to_string(summary.failed) + " failed";
+    const std::size_t ended = summary.converted + summary.failed + summary.skipped;
+    if (planned > ended) {
+        text += ", " + std::to_string(planned - ended) + " not started";
+    }
+    return text;
 }

@@ -1,9 +1,16 @@
-// The batch in the shape the Win32 dialog calls it: a destination folder and
-// the open dialog's file list. It clears the log, turns the list into jobs
-// with Batch::PlanBatch (each name written under itself into the destination
-// folder and logged as the bare name) and converts them with ConvertJobs.
+// The batch in the shapes the Win32 dialog has it: the open dialog's file
+// list, or paths named on the command line or dropped on the window. Each
+// file is written under its own name into the destination folder and logged
+// as the bare name; a folder stands for every .tga file below it, written
+// and logged by its path inside the folder. The jobs are converted with
+// ConvertJobs, as every front end converts them, after Batch::PlanBatch has
+// made the list, as every front end makes it.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "batch/BatchPlan.h"
 #include "batch/ConvertJobs.h"
 #include "batch/LogSink.h"
 
@@ -13,3 +20,18 @@ Batch::ConvertSummary ConvertFiles(Batch::LogSink& log, const char* destinationF
 
 // The jobs ConvertFiles converts.
 std::vector<Batch::BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList);
+
+// The full paths a file list names, in its order.
+std::vector<std::string> InputsFromFileList(const char* fileList);
+
+// The plan for `inputs` (full paths, files or folders) into `destination`.
+// An empty destination plans without deciding where anything goes.
+Batch::BatchPlan PlanInputs(const std::vector<std::string>& inputs, const std::string& destination);
+
+// What a drop or a command line holds that the batch can take: folders and
+// .tga files. Anything else is left out.
+std::vector<std::string> UsableInputs(const std::vector<std::string>& paths);
+
+// A batch's last line: "8 converted, 1 failed", with ", 3 not started" when
+// it was stopped first.
+std::string SummaryText(const Batch::ConvertSummary& summary, std::size_t planned);

@@ -1,6 +1,6 @@
 // The two questions the dialog asks before a batch: which files, and where
 // to. Behind an interface so that tests can answer them without the
-// system's dialogs.
+// system's dialogs. Paths are UTF-8.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +23,8 @@ class Pickers {
 };
 
 // The system's open dialog (multi-select, filtered to "*.tga") and folder
-// browser (titled "Select destination folder").
+// picker (titled "Select destination folder", with a box to type a path in),
+// which starts in the folder picked last, this run or an earlier one.
 class SystemPickers : public Pickers {
   public:
     // Capacity of the open dialog's result, in characters.

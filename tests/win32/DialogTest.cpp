@@ -1,17 +1,22 @@
 // The Win32 dialog under a real window system (Xvfb under wine): the
 // template's controls and texts by identifier, the keys that must not close
-// it, batches driven through pickers the test answers, and one run of the
-// system's own open dialog.
+// it, batches driven through pickers the test answers (progress, Stop, the
+// summary, the replace and quit questions), and one run of the system's own
+// open dialog.
 //
 // Everything that touches the dialog runs on the dialog's thread: the test
 // queues steps that a timer runs from inside the modal loop, one per tick,
 // and the last step closes the dialog as the close box would.
 #include <windows.h>
 
+#include <commctrl.h>
+#include <richedit.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <string>
@@ -65,6 +70,8 @@ class DialogTest : public ::testing::Test {
         steps_ = std::move(steps);
         ticks_ = 0;
         MainDialog dialog(pickers);
+        dialog.SetJobs(jobs);
+        dialog.onProgress = onProgress;
         dialog_ = &dialog;
         dialog.onCreated = [this](HWND window) {
             ::SetTimer(window, kTimer, 10, &DialogTest::OnTick);
@@ -95,7 +102,58 @@ class DialogTest : public ::testing::Test {
         return [this](HWND) { return !dialog_->IsBatchRunning(); };
     }
 
+    // Waits for the question to show, then presses `answer` on it (IDOK for
+    // the first answer, IDCANCEL for the default).
+    static Step Answer(int answer, std::string* text = nullptr) {
+        return [answer, text](HWND) {
+            const HWND question = OpenQuestion();
+            if (question == nullptr) {
+                return false;
+            }
+            if (text != nullptr) {
+                *text = Text(::GetDlgItem(question, IDC_QUESTION_TEXT)) + "|" +
+                        Text(::GetDlgItem(question, IDC_QUESTION_DETAIL)) + "|" +
+                        Text(::GetDlgItem(question, IDOK)) + "|" +
+                        Text(::GetDlgItem(question, IDCANCEL));
+                // The cautious answer is the default and has the focus.
+                EXPECT_EQ(LOWORD(::SendMessageA(question, DM_GETDEFID, 0, 0)), IDCANCEL);
+                EXPECT_EQ(::GetFocus(), ::GetDlgItem(question, IDCANCEL));
+            }
+            ::PostMessageA(question, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(question, answer)));
+            return true;
+        };
+    }
+
+    static HWND OpenQuestion() {
+        HWND found = nullptr;
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND window, LPARAM result) -> BOOL {
+                if (::IsWindowVisible(window) &&
+                    ::GetDlgItem(window, IDC_QUESTION_TEXT) != nullptr) {
+                    *reinterpret_cast<HWND*>(result) = window;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        return found;
+    }
+
+    // `count` copies of TopDownImage() in `folder`, as a picker's list.
+    static std::string ManyFiles(const TempFolder& folder, int count) {
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back(std::to_string(i) + ".tga");
+            WriteWholeFile(folder / names.back(), TopDownImage());
+        }
+        return PickerList(folder.Path(), names);
+    }
+
     ScriptedPickers pickers;
+    unsigned jobs = 0;
+    std::function<void(HWND)> onProgress;
     MainDialog* dialog_ = nullptr;
 
   private:
@@ -145,10 +203,9 @@ TEST_F(DialogTest, TemplateGivesTheControlsTextsAndLayout) {
 
         const HWND log = ::GetDlgItem(dialog, IDC_LOG);
         EXPECT_NE(log, nullptr);
-        EXPECT_EQ(ClassOf(log), "Edit");
+        EXPECT_EQ(ClassOf(log), "RichEdit20W");
         EXPECT_EQ(Text(log), "");
-        EXPECT_TRUE(HasStyle(log, WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE |
-                                      ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY));
+        EXPECT_TRUE(HasStyle(log, WS_TABSTOP | ES_MULTILINE | ES_READONLY));
         DWORD start = 1, end = 1;
         ::SendMessageA(log, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                        reinterpret_cast<LPARAM>(&end));
@@ -157,7 +214,10 @@ TEST_F(DialogTest, TemplateGivesTheControlsTextsAndLayout) {
         const HWND button = ::GetDlgItem(dialog, IDC_FIX_FILES);
         EXPECT_NE(button, nullptr);
         EXPECT_EQ(ClassOf(button), "Button");
-        EXPECT_EQ(Text(button), "Fix Files...");
+        EXPECT_EQ(Text(button), "&Fix Files...");
+        // Shown only during a batch, and after one.
+        EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, IDC_PROGRESS)));
+        EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, IDC_OPEN_FOLDER)));
         EXPECT_EQ(::GetWindowLongPtrA(button, GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
 
         // Positions in dialog units, as the template gives them.
@@ -214,39 +274,137 @@ TEST_F(DialogTest, EscapeAndEnterNeverEndTheDialog) {
     EXPECT_EQ(result, 0);  // ended by the close message, not by IDCANCEL or IDOK
 }
 
-TEST_F(DialogTest, BatchesFillTheLogWithTheWindowsTextsAndEachStartsAfresh) {
+TEST_F(DialogTest, BatchesLogEachFileWithFailuresSetApartAndABoldSummary) {
     TempFolder source;
     TempFolder destination;
     ASSERT_TRUE(WriteWholeFile(source / "a.tga", TopDownImage()));
-    ASSERT_TRUE(WriteWholeFile(source / "b.tga", TopDownImage()));
+    ASSERT_TRUE(WriteWholeFile(source / "bad.tga", UnsupportedImage()));
     const std::string dest = destination.Path();
-    const std::vector<std::string> names = {"a.tga", "b.tga"};
-    const std::string two = PickerList(source.Path(), names);
-    pickers.files = {two, PickerList(source / "b.tga")};
-    pickers.folders = {dest, dest};
+    const std::vector<std::string> names = {"a.tga", "bad.tga"};
+    pickers.files = {PickerList(source.Path(), names)};
+    pickers.folders = {dest};
 
     RunSteps({
         Press(),
         WaitForBatch(),
         [&](HWND dialog) {
-            EXPECT_EQ(LogText(dialog),
-                      "a.tga->" + dest + "\\a.tga...Done\r\nb.tga->" + dest + "\\b.tga...Done\r\n");
-            return true;
-        },
-        Press(),
-        WaitForBatch(),
-        [&](HWND dialog) {
-            EXPECT_EQ(LogText(dialog), "b.tga->" + dest + "\\b.tga...Done\r\n");
-            DWORD start = 0, end = 0;
-            ::SendDlgItemMessageA(dialog, IDC_LOG, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                                  reinterpret_cast<LPARAM>(&end));
-            EXPECT_EQ(start, end);  // the log is never left selected
+            const std::string log = LogText(dialog);
+            const std::string first = "a.tga->" + dest + "\\a.tga...Done\r\n";
+            EXPECT_EQ(log.rfind(first + "bad.tgaError: ReadTGA: ", 0), 0u) << log;
+            EXPECT_EQ(log.substr(log.size() - 23), "1 converted, 1 failed\r\n");
+            // The failure in bold red, the summary in bold, the rest plain.
+            const auto formatAt = [dialog](std::size_t at) {
+                const HWND pane = ::GetDlgItem(dialog, IDC_LOG);
+                CHARRANGE range{static_cast<LONG>(at), static_cast<LONG>(at + 1)};
+                ::SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+                CHARFORMAT2A format{};
+                format.cbSize = sizeof format;
+                ::SendMessageA(pane, EM_GETCHARFORMAT, SCF_SELECTION,
+                               reinterpret_cast<LPARAM>(&format));
+                return format;
+            };
+            // Rich edit counts a line break as one character.
+            const CHARFORMAT2A plain = formatAt(1);
+            const CHARFORMAT2A failure = formatAt(first.size() + 1);
+            const CHARFORMAT2A summary = formatAt(log.size() - 4 - 2);
+            EXPECT_FALSE(plain.dwEffects & CFE_BOLD);
+            EXPECT_TRUE(failure.dwEffects & CFE_BOLD);
+            EXPECT_EQ(failure.crTextColor, RGB(176, 0, 32));
+            EXPECT_TRUE(summary.dwEffects & CFE_BOLD);
+            EXPECT_TRUE(summary.dwEffects & CFE_AUTOCOLOR);
+            EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_FIX_FILES)), "&Fix Files...");
+            EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(dialog, IDC_OPEN_FOLDER)));
+            EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, IDC_PROGRESS)));
             return true;
         },
     });
-    EXPECT_EQ(pickers.fileQuestions, 2);
-    EXPECT_EQ(pickers.folderQuestions, 2);
     EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == TopDownImageRewritten());
+}
+
+TEST_F(DialogTest, ProgressCountsTheFilesAndStopLeavesTheRestNotStarted) {
+    TempFolder source;
+    TempFolder destination;
+    pickers.files = {ManyFiles(source, 400)};
+    pickers.folders = {destination.Path()};
+    jobs = 1;
+
+    std::string button;
+    std::string current;
+    std::string title;
+    int progress = -1;
+    // At the first file shown (files go faster than the dialog shows them):
+    // the batch's state, then Stop.
+    onProgress = [&](HWND dialog) {
+        const std::string shown = Text(::GetDlgItem(dialog, IDC_CURRENT_FILE));
+        if (!current.empty() || shown.empty()) {
+            return;
+        }
+        current = shown;
+        button = Text(::GetDlgItem(dialog, IDC_FIX_FILES));
+        title = Text(dialog);
+        progress = static_cast<int>(::SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+        EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(dialog, IDC_PROGRESS)));
+        ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_FIX_FILES, BN_CLICKED), 0);
+        EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_FIX_FILES)), "Stopping...");
+        EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_FIX_FILES)));
+    };
+    RunSteps({
+        Press(),
+        WaitForBatch(),
+        [](HWND dialog) {
+            const std::string log = LogText(dialog);
+            const std::size_t last = log.rfind("\r\n", log.size() - 3);
+            EXPECT_NE(log.find(" converted, 0 failed, ", last), std::string::npos) << log;
+            EXPECT_EQ(log.substr(log.size() - 14), " not started\r\n");
+            EXPECT_EQ(Text(dialog), "Tessary");
+            return true;
+        },
+    });
+    EXPECT_EQ(button, "&Stop");
+    EXPECT_NE(current.find(" of 400: "), std::string::npos) << current;
+    EXPECT_NE(title.find("% - Tessary"), std::string::npos) << title;
+    // The bar counts the files done before the one shown, in thousandths.
+    EXPECT_EQ(progress, (std::atoi(current.c_str()) - 1) * 1000 / 400);
+    EXPECT_LT(destination.Entries().size(), 400u);
+}
+
+TEST_F(DialogTest, ReplacingAsksFirstAndCancelWritesNothing) {
+    TempFolder source;
+    TempFolder destination;
+    ASSERT_TRUE(WriteWholeFile(source / "a.tga", TopDownImage()));
+    ASSERT_TRUE(WriteWholeFile(destination / "a.tga", UnsupportedImage()));
+    const std::string dest = destination.Path();
+    pickers.files = {PickerList(source / "a.tga"), PickerList(source / "a.tga"),
+                     PickerList(source / "a.tga")};
+    pickers.folders = {dest, dest, source.Path()};
+
+    std::string asked;
+    std::string inPlace;
+    bool untouched = false;
+    RunSteps({
+        Press(),
+        Answer(IDCANCEL, &asked),
+        [&](HWND dialog) {
+            untouched = ReadWholeFile(destination / "a.tga") == UnsupportedImage();
+            EXPECT_FALSE(dialog_->IsBatchRunning());
+            EXPECT_EQ(LogText(dialog), "");
+            return true;
+        },
+        Press(),
+        Answer(IDOK),
+        WaitForBatch(),
+        Press(),
+        Answer(IDCANCEL, &inPlace),
+    });
+    EXPECT_TRUE(untouched);
+    EXPECT_EQ(asked, "1 file in " + dest +
+                         " will be replaced.|They are not the picked files but files already in "
+                         "that folder, perhaps from an earlier batch.|&Replace|Cancel");
+    EXPECT_EQ(inPlace.substr(inPlace.find('|')),
+              "|They are the originals: each is repaired in place, and its present contents "
+              "are lost.|&Replace|Cancel");
+    EXPECT_TRUE(ReadWholeFile(destination / "a.tga") == TopDownImageRewritten());
+    EXPECT_TRUE(ReadWholeFile(source / "a.tga") == TopDownImage());
 }
 
 TEST_F(DialogTest, CancellingEitherPickerEndsThePressAndKeepsTheLog) {
@@ -273,33 +431,45 @@ TEST_F(DialogTest, CancellingEitherPickerEndsThePressAndKeepsTheLog) {
     EXPECT_EQ(source.Entries().size(), 1u);
 }
 
-TEST_F(DialogTest, ClosingDuringABatchWaitsForItsCurrentFile) {
+TEST_F(DialogTest, ClosingDuringABatchAsksAndStopsOnlyWhenTold) {
     TempFolder source;
     TempFolder destination;
-    constexpr int kFiles = 40;
-    std::vector<std::string> names;
-    for (int i = 0; i < kFiles; ++i) {
-        names.push_back(std::to_string(i) + ".tga");
-        ASSERT_TRUE(WriteWholeFile(source / names.back(), TopDownImage()));
-    }
-    pickers.files = {PickerList(source.Path(), names)};
+    constexpr int kFiles = 1000;
+    pickers.files = {ManyFiles(source, kFiles)};
     pickers.folders = {destination.Path()};
+    jobs = 1;
 
-    bool runningAtClose = false;
+    std::string asked;
+    bool keptRunning = false;
+    bool runningAtQuit = false;
     const INT_PTR result = RunSteps({
         Press(),
-        [&](HWND dialog) {
-            runningAtClose = dialog_->IsBatchRunning();
+        [](HWND dialog) {
             ::PostMessageA(dialog, WM_CLOSE, 0, 0);
             return true;
         },
+        Answer(IDCANCEL, &asked),
+        [&](HWND dialog) {
+            keptRunning = ::IsWindow(dialog) && dialog_->IsBatchRunning();
+            ::PostMessageA(dialog, WM_CLOSE, 0, 0);
+            return true;
+        },
+        [&](HWND) {
+            runningAtQuit = OpenQuestion() != nullptr && dialog_->IsBatchRunning();
+            return OpenQuestion() != nullptr;
+        },
+        Answer(IDOK),
     });
     EXPECT_EQ(result, 0);
+    EXPECT_EQ(asked,
+              "A batch is running. Stop it and quit?|The files being converted are finished "
+              "first; the others are not started.|Stop and &Quit|&Keep Converting");
     // Every file written is complete: the batch stopped between files.
     for (const std::string& name : destination.Entries()) {
         EXPECT_TRUE(ReadWholeFile(destination / name) == TopDownImageRewritten()) << name;
     }
-    if (runningAtClose) {
+    EXPECT_TRUE(keptRunning);
+    if (runningAtQuit) {
         EXPECT_LT(destination.Entries().size(), static_cast<std::size_t>(kFiles));
     }
 }

@@ -1,0 +1,67 @@
+#include "app/win32/Replacements.h"
+
+#include <set>
+
+#include "files/FileIdentity.h"
+#include "files/SystemPath.h"
+
+using namespace Batch;
+
+namespace {
+
+std::string FileCount(std::size_t count) {
+    return count == 1 ? "1 file" : std::to_string(count) + " files";
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(Files::SystemPath(path), error);
+}
+
+}  // namespace
+
+Replacements FindReplacements(const BatchPlan& plan) {
+    Replacements found;
+    std::set<std::string> seen;
+    for (const BatchJob& job : plan.jobs) {
+        const std::string existing = Files::FileIdentity(job.destination);
+        if (existing.empty() || IsFolder(job.destination) || !seen.insert(existing).second) {
+            continue;
+        }
+        ++found.count;
+        if (Files::FileIdentity(job.source) == existing) {
+            ++found.originals;
+        }
+    }
+    return found;
+}
+
+Question ReplaceQuestion(const Replacements& replacements, const std::string& destination) {
+    Question question;
+    question.text = FileCount(replacements.count) + " in " + destination + " will be replaced.";
+    if (replacements.originals == replacements.count) {
+        question.detail =
+            "They are the originals: each is repaired in place, and its present contents are "
+            "lost.";
+    } else if (replacements.originals == 1) {
+        question.detail =
+            "One of them is an original, repaired in place; its present contents are lost.";
+    } else if (replacements.originals != 0) {
+        question.detail = std::to_string(replacements.originals) +
+                          " of them are originals, repaired in place; their present contents "
+                          "are lost.";
+    } else {
+        question.detail =
+            "They are not the picked files but files already in that folder, perhaps from an "
+            "earlier batch.";
+    }
+    question.accept = "&Replace";
+    question.reject = "Cancel";
+    return question;
+}
+
+Question QuitQuestion() {
+    return {"A batch is running. Stop it and quit?",
+            "The files being converted are finished first; the others are not started.",
+            "Stop and &Quit", "&Keep Converting"};
+}
