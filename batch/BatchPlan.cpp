@@ -42,7 +42,7 @@ struct FolderWalk {
         std::vector<Files::FolderEntry> entries;
         std::string reason;
         if (!Files::ListFolder(folder, entries, reason)) {
-            plan.problems.push_back({folder, reason});
+            plan.problems.push_back({folder, reason, plan.jobs.size()});
             return;
         }
         using Type = Files::FolderEntry::Type;
@@ -61,7 +61,8 @@ struct FolderWalk {
             } else if (entry.type == Type::Unknown && recursive && !entry.link) {
                 // Perhaps a folder that cannot be entered: never skipped
                 // without a word.
-                plan.problems.push_back({JoinPath(folder, entry.name), entry.reason});
+                plan.problems.push_back(
+                    {JoinPath(folder, entry.name), entry.reason, plan.jobs.size()});
             }
         }
         std::sort(names.begin(), names.end());

@@ -4,6 +4,7 @@
 // the run itself writes are never taken as inputs.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,12 @@ enum class FileNaming { AsGiven, ByName };
 
 struct BatchPlan {
     std::vector<BatchJob> jobs;
-    // Folders that could not be listed, each with the system's reason.
+    // Folders that could not be listed, each with the system's reason and
+    // its place in the list: it comes after the first `before` jobs.
     struct Problem {
         std::string folder;
         std::string reason;
+        std::size_t before = 0;
     };
     std::vector<Problem> problems;
 };

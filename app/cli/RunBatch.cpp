@@ -44,17 +44,50 @@ void StopOnInterrupt() {
 #endif
 }
 
-// Folders that could not be listed are failures of their own, reported
-// before the files; they go on the list of failures too, since a folder
-// given again is taken again.
-void ReportProblems(const BatchPlan& plan, TerminalLog& log, std::vector<std::string>& failed) {
-    for (const BatchPlan::Problem& problem : plan.problems) {
-        std::string text = ShownName(problem.folder);
-        AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
-        log.AppendFile(text, FileOutcome::Failed);
-        failed.push_back(problem.folder);
+// Folders that could not be listed are failures of their own, each reported
+// where it stands in the list, before the file that follows it; they go on
+// the list of failures too, since a folder given again is taken again.
+class ProblemsInOrder {
+  public:
+    ProblemsInOrder(const BatchPlan& planned, TerminalLog& sink, std::vector<std::string>& names)
+        : plan(planned), log(sink), failed(names) {}
+
+    // Reports every problem that comes before job `index`.
+    void Before(std::size_t index) {
+        for (; next < plan.problems.size() && plan.problems[next].before <= index; ++next) {
+            const BatchPlan::Problem& problem = plan.problems[next];
+            std::string text = ShownName(problem.folder);
+            AppendLog(text, ": Unable to open folder (%s)\n", problem.reason.c_str());
+            log.AppendFile(text, FileOutcome::Failed);
+            failed.push_back(problem.folder);
+        }
     }
-}
+    void Rest() { Before(plan.problems.empty() ? 0 : plan.problems.back().before); }
+
+  private:
+    const BatchPlan& plan;
+    TerminalLog& log;
+    std::vector<std::string>& failed;
+    std::size_t next = 0;
+};
+
+// The batch's texts, with the folder problems between them in list order.
+// The batch appends one text per job, in list order.
+class LogWithProblems : public LogSink {
+  public:
+    LogWithProblems(TerminalLog& sink, ProblemsInOrder& folders) : log(sink), problems(folders) {}
+
+    void Append(std::string_view text) override { log.Append(text); }
+    void AppendFile(std::string_view text, FileOutcome outcome) override {
+        problems.Before(jobs++);
+        log.AppendFile(text, outcome);
+    }
+
+  private:
+    TerminalLog& log;
+    ProblemsInOrder& problems;
+    std::size_t jobs = 0;
+};
 
 // The summary goes last, then the checks that the log and the list of
 // failures were written whole. `status` is what the files alone call for.
@@ -94,7 +127,8 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
     StopOnInterrupt();
     TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && ProgressLineWanted(err));
     std::vector<std::string> failed;
-    ReportProblems(plan, log, failed);
+    ProblemsInOrder problems(plan, log, failed);
+    LogWithProblems inOrder(log, problems);
 
     ConvertOptions options;
     options.rle = commandLine.rle;
@@ -116,7 +150,8 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
             failed.push_back(plan.jobs[index].source);
         }
     };
-    ConvertSummary summary = ConvertJobs(log, plan.jobs, options);
+    ConvertSummary summary = ConvertJobs(inOrder, plan.jobs, options);
+    problems.Rest();
     // After an interrupt, what was never begun is left to do as well.
     for (std::size_t index = ended; summary.stopped && index < plan.jobs.size(); ++index) {
         failed.push_back(plan.jobs[index].source);
@@ -145,7 +180,7 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     StopOnInterrupt();
     TerminalLog log(out, err, commandLine.quiet, !commandLine.quiet && ProgressLineWanted(err));
     std::vector<std::string> failedNames;
-    ReportProblems(plan, log, failedNames);
+    ProblemsInOrder problems(plan, log, failedNames);
 
     std::size_t normal = 0;
     std::size_t notNormal = 0;
@@ -155,6 +190,7 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         if (interrupted.load()) {
             break;
         }
+        problems.Before(position);
         // The whole path names the file, so that "a/x.tga" and "b/x.tga" of
         // `--check -r a b` stay apart.
         log.ShowProgress(++position, plan.jobs.size(), job.source);
@@ -177,6 +213,7 @@ int RunCheck(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         }
         log.AppendFile(FormatCheckLine(job.source, result), outcome);
     }
+    problems.Rest();
     for (std::size_t index = position; interrupted.load() && index < plan.jobs.size(); ++index) {
         failedNames.push_back(plan.jobs[index].source);
     }

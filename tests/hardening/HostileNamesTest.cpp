@@ -176,3 +176,28 @@ TEST(HostileNames, TenThousandFilesInOneFolder) {
 }
 
 }  // namespace
+
+TEST(HostileNames, FolderThatCannotBeListedKeepsItsPlaceInTheLog) {
+    constexpr uid_t kNobody = 65534;
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run tessary-cli as another user";
+    }
+    TempDir scratch;
+    for (const char* folder : {"/a", "/b/locked", "/c", "/out"}) {
+        fs::create_directories(scratch.Path() + folder);
+    }
+    WriteBytes(scratch / "a/1.tga", SmallTga(1));
+    WriteBytes(scratch / "c/2.tga", SmallTga(2));
+    fs::permissions(scratch.path(), fs::perms::all);
+    fs::permissions(scratch / "b/locked", fs::perms::none);
+    ASSERT_EQ(::chown((scratch / "out").c_str(), kNobody, kNobody), 0);
+    ProcessOptions options;
+    options.user = kNobody;
+    options.workingFolder = scratch.Path();
+    const ProcessResult result = RunCli({"-r", "-o", "out", "a", "b", "c"}, options);
+    EXPECT_EQ(result.exitStatus, 1);
+    const auto first = result.output.find("1.tga->");
+    const auto folder = result.output.find("locked: Unable to open folder");
+    const auto second = result.output.find("2.tga->");
+    EXPECT_TRUE(first < folder && folder < second && second != std::string::npos) << result.output;
+}
