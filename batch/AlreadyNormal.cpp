@@ -9,6 +9,7 @@
 #include "codec/TGAFileRows.h"
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
+#include "gfxstream/BlockOutputStream.h"
 #include "gfxstream/Exception.h"
 
 using namespace Codec;
@@ -45,18 +46,8 @@ class ShapeRows : public RowSource {
 
 // Keeps what the writer puts before the pixels (header, image ID, colour
 // map) and counts the rest.
-class LeadingBytes : public GFXStream::OutputStream {
+class LeadingBytes : public GFXStream::BlockOutputStream {
   public:
-    void WriteByte(std::uint8_t value) override { Take(&value, 1); }
-    void WriteWord(std::uint16_t value) override {
-        const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF),
-                                       static_cast<std::uint8_t>(value >> 8)};
-        Take(bytes, 2);
-    }
-    void WriteDword(std::uint32_t value) override {
-        WriteWord(static_cast<std::uint16_t>(value & 0xFFFF));
-        WriteWord(static_cast<std::uint16_t>(value >> 16));
-    }
     void Write(const void* buffer, std::uint32_t n) override {
         Take(static_cast<const std::uint8_t*>(buffer), n);
     }

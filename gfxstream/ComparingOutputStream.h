@@ -7,23 +7,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "gfxstream/BlockOutputStream.h"
 #include "gfxstream/InputStream.h"
-#include "gfxstream/OutputStream.h"
 
-class ComparingOutputStream : public GFXStream::OutputStream {
+class ComparingOutputStream : public GFXStream::BlockOutputStream {
   public:
     explicit ComparingOutputStream(GFXStream::InputStream& original) : original_(original) {}
 
-    void WriteByte(std::uint8_t value) override { Write(&value, 1); }
-    void WriteWord(std::uint16_t value) override {
-        const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF),
-                                       static_cast<std::uint8_t>(value >> 8)};
-        Write(bytes, 2);
-    }
-    void WriteDword(std::uint32_t value) override {
-        WriteWord(static_cast<std::uint16_t>(value & 0xFFFF));
-        WriteWord(static_cast<std::uint16_t>(value >> 16));
-    }
     void Write(const void* buffer, std::uint32_t n) override {
         const auto* data = static_cast<const std::uint8_t*>(buffer);
         std::uint8_t block[4096];

@@ -8,25 +8,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "gfxstream/BlockOutputStream.h"
 #include "gfxstream/Exception.h"
-#include "gfxstream/OutputStream.h"
 
 namespace GFXStream {
 
-class MemoryOutputStream : public OutputStream {
+class MemoryOutputStream : public BlockOutputStream {
   public:
     explicit MemoryOutputStream(std::size_t capacity = SIZE_MAX) : capacity_(capacity) {}
 
-    void WriteByte(std::uint8_t value) override { Write(&value, 1); }
-    void WriteWord(std::uint16_t value) override {
-        const std::uint8_t bytes2[2] = {static_cast<std::uint8_t>(value & 0xFF),
-                                        static_cast<std::uint8_t>(value >> 8)};
-        Write(bytes2, 2);
-    }
-    void WriteDword(std::uint32_t value) override {
-        WriteWord(static_cast<std::uint16_t>(value & 0xFFFF));
-        WriteWord(static_cast<std::uint16_t>(value >> 16));
-    }
     void Write(const void* buffer, std::uint32_t n) override {
         if (n == 0 || buffer == nullptr) {
             return;
