@@ -23,7 +23,6 @@ class SignalLogSink : public LogSink {
     SignalLogSink(BatchRunner& runner, const std::vector<BatchJob>& jobs)
         : runner_(runner), jobs_(jobs) {}
 
-    void Clear() override { emit runner_.LogCleared(); }
     void Append(std::string_view text) override { emit runner_.LogAppended(Decode(text), true); }
     void AppendFile(std::string_view text, FileOutcome outcome) override {
         emit runner_.LogAppended(Decode(text), outcome == FileOutcome::Failed);
@@ -115,8 +114,6 @@ void BatchRunner::Run(BatchPlan plan) {
                       SignalLogSink::Decode(file.name));
     };
     BatchSummary summary;
-    // An empty batch still starts with an empty log, as every batch does.
-    sink.Clear();
     // Folders that could not be read are failures of their own, as on the
     // command line, reported before the files.
     for (const BatchPlan::Problem& problem : plan.problems) {

@@ -62,7 +62,6 @@ class BatchRunner : public QObject {
     void SetNoClobber(bool noClobber) { noClobber_ = noClobber; }
 
   signals:
-    void LogCleared();
     // `failure` marks the texts of files that failed and of folders that
     // could not be read.
     void LogAppended(const QString& text, bool failure);
