@@ -59,13 +59,3 @@ std::vector<std::string> UsableInputs(const std::vector<std::string>& paths) {
     }
     return usable;
 }
-
-std::string SummaryText(const ConvertSummary& summary, std::size_t planned) {
-    std::string text = std::to_string(summary.converted) + " converted, " +
-                       std::to_string(summary.failed) + " failed";
-    const std::size_t ended = summary.converted + summary.failed + summary.skipped;
-    if (planned > ended) {
-        text += ", " + std::to_string(planned - ended) + " not started";
-    }
-    return text;
-}

@@ -16,6 +16,7 @@
 #include "batch/AppendLog.h"
 #include "batch/LogSink.h"
 #include "batch/ShownName.h"
+#include "batch/SummaryLine.h"
 #include "files/SystemPath.h"
 
 using namespace Batch;
@@ -326,7 +327,7 @@ void MainDialog::StartBatch(BatchPlan plan) {
         }
         summary.failed += plan.problems.size();
         const std::size_t planned = plan.jobs.size() + plan.problems.size();
-        log.Post(SummaryText(summary, planned) + "\n", Kind::Summary);
+        log.Post(SummaryLine(summary, NotStarted(summary, planned)) + "\n", Kind::Summary);
         ::PostMessageW(dialog, kBatchDoneMessage, 0, 0);
     });
 }
