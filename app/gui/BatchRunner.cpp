@@ -13,7 +13,20 @@
 #include "batch/ShownName.h"
 #include "batch/SummaryLine.h"
 
-using namespace Batch;
+using Batch::AppendLog;
+using Batch::BatchJob;
+using Batch::BatchPlan;
+using Batch::ConvertJobs;
+using Batch::ConvertOptions;
+using Batch::ConvertSummary;
+using Batch::FileNaming;
+using Batch::FileOutcome;
+using Batch::FileProgress;
+using Batch::LogSink;
+using Batch::NotStarted;
+using Batch::PlanBatch;
+using Batch::ShownName;
+using Batch::SummaryLine;
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include "app/gui/Replacements.h"
 #include "ui_MainDialog.h"
 
-using namespace Batch;
+using Batch::BatchPlan;
 
 namespace {
 

@@ -7,7 +7,16 @@
 #include "batch/BatchPlan.h"
 #include "files/SystemPath.h"
 
-using namespace Batch;
+using Batch::BatchJob;
+using Batch::BatchPlan;
+using Batch::ConvertJobs;
+using Batch::ConvertOptions;
+using Batch::ConvertSummary;
+using Batch::FileNaming;
+using Batch::HasTGAExtension;
+using Batch::JoinPath;
+using Batch::LogSink;
+using Batch::PlanBatch;
 
 namespace {
 

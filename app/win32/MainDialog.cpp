@@ -19,7 +19,17 @@
 #include "batch/SummaryLine.h"
 #include "files/SystemPath.h"
 
-using namespace Batch;
+using Batch::AppendLog;
+using Batch::BatchPlan;
+using Batch::ConvertJobs;
+using Batch::ConvertOptions;
+using Batch::ConvertSummary;
+using Batch::FileOutcome;
+using Batch::FileProgress;
+using Batch::LogSink;
+using Batch::NotStarted;
+using Batch::ShownName;
+using Batch::SummaryLine;
 using Files::Utf8Text;
 using Files::WideText;
 
