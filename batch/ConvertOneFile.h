@@ -9,6 +9,7 @@
 #include "batch/ConvertJobs.h"
 #include "batch/DestinationPlan.h"
 #include "batch/LogSink.h"
+#include "files/ReplacementGroup.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 

@@ -1,5 +1,6 @@
-// The few file-system operations the output stream needs, kept behind one
-// small interface so that each operating system supplies its own.
+// The few file-system operations the output streams and replacements need,
+// kept behind one small interface so that each operating system supplies
+// its own.
 #pragma once
 
 #include <cstddef>
@@ -47,31 +48,8 @@ inline constexpr const char* kEmptyFileText = "Empty file";
 // disk first, its metadata kept) or leave it alone.
 enum class IfNameTaken { Replace, Keep };
 
-// Safe replacement of one file: a new file is written beside the target and
-// then moved over it in one step, so a reader (or a crash) sees the old file
-// or the new one, never a mixture.
-//
-// The new file is a new file: other hard links to the target keep the old
-// content. Where the file system allows it, it is anonymous until it is
-// complete (nothing is left behind if the process dies); otherwise it is a
-// hidden file of the target's folder, ".<name>.tessary-<16 hex digits>.tmp",
-// locked until it is renamed. A later run that writes into that folder
-// removes such a file if this one dies: only a name of exactly that form,
-// a regular file with one link, owned by the running user and locked by no
-// live run. While a replacement is written it is open
-// to the owner alone; the target's mode, owner, group, ACL and extended
-// attributes are given to it only once it is complete.
-//
-// A new name is taken in one step that fails if the name appeared
-// meanwhile; that file is then treated as existing (see IfNameTaken).
-//
-// The link rule: a symbolic link on the way to the target (a folder or the
-// last name) is followed, so that the link stays and the file it leads to
-// is replaced, unless it lies in a folder that a user other than the
-// running one may write (see OthersMayWrite) and belongs to someone other
-// than the running user or root: that replacement fails with
-// kUntrustedLinkText. A link that leads to no file is never written
-// through (kDanglingLinkText).
+// What one replacement holds while it is made and committed; its rules
+// are told in ReplacementFile.h, which is the way to use it.
 struct Replacement {
     std::string target;     // the path that will be replaced, links resolved
     std::string temporary;  // the hidden file's name, empty while it has none
@@ -126,7 +104,7 @@ void DiscardReplacement(Replacement& replacement) noexcept;
 void RemoveFile(const std::string& path);
 
 // The link rule for a name found in `folder`: true when it is no link, or a
-// link that may be followed (see Replacement). A name that cannot be looked
+// link that may be followed (see ReplacementFile.h). A name that cannot be looked
 // at counts as followed; opening it then says why.
 bool FollowsLink(const std::string& folder, const std::string& name);
 

@@ -39,25 +39,16 @@ bool FileOutputStream::Open(const char* fileName, bool truncate) {
         return false;
     }
     fileHandle = Files::OpenForWriting(fileName, truncate);
+    owned = true;
     return IsOpen();
 }
 
-bool FileOutputStream::OpenReplacement(const char* targetName, Files::IfNameTaken ifTaken,
-                                       bool createFolders) {
-    if (IsOpen()) {
+bool FileOutputStream::Attach(Files::FileHandle file) {
+    if (IsOpen() || file == Files::kInvalidFileHandle) {
         return false;
     }
-    Files::Replacement created;
-    failure.clear();
-    nameTaken = false;
-    if (!Files::CreateReplacement(targetName, created, ifTaken, createFolders)) {
-        failure = created.failure != nullptr ? created.failure : created.whyNot;
-        nameTaken = created.nameTaken;
-        return false;
-    }
-    replacement = std::move(created);
-    fileHandle = replacement.file;
-    replacing = true;
+    fileHandle = file;
+    owned = false;
     return true;
 }
 
@@ -270,47 +261,14 @@ void FileOutputStream::ReleaseRing() {
 }
 
 void FileOutputStream::CloseHandleOnly() {
-    if (IsOpen()) {
+    if (IsOpen() && owned) {
         Files::CloseFile(fileHandle);
-        fileHandle = Files::kInvalidFileHandle;
     }
-}
-
-void FileOutputStream::Commit() {
-    if (!replacing) {
-        Close();
-        return;
-    }
-    Files::ReplacementGroup alone;
-    alone.Add(Finish());
-    const char* const failed = alone.Commit().front();
-    if (failed != nullptr) {
-        throw Exception(failed);
-    }
-}
-
-Files::FinishedReplacement FileOutputStream::Finish() {
-    if (!replacing || !IsOpen()) {
-        throw Exception(kUnableToWriteText);
-    }
-    Flush();
-    ReleaseRing();
-    fileHandle = Files::kInvalidFileHandle;  // from here on the replacement's alone
-    if (!Files::FinishReplacement(replacement)) {
-        nameTaken = replacement.nameTaken;
-        throw Exception(replacement.failure != nullptr ? replacement.failure : kUnableToWriteText);
-    }
-    Files::FinishedReplacement finished(std::move(replacement));
-    replacement = {};
-    replacing = false;
-    return finished;
+    fileHandle = Files::kInvalidFileHandle;
+    owned = false;
 }
 
 void FileOutputStream::Close() {
-    if (replacing) {
-        Discard();
-        return;
-    }
     if (ring) {
         Flush();
     }
@@ -320,12 +278,6 @@ void FileOutputStream::Close() {
 
 void FileOutputStream::Discard() noexcept {
     ReleaseRing();
-    if (replacing) {
-        fileHandle = Files::kInvalidFileHandle;  // the replacement's own, closed with it
-        Files::DiscardReplacement(replacement);
-        replacing = false;
-        replacement = {};
-    }
     CloseHandleOnly();
 }
 

@@ -7,24 +7,20 @@
 // leaves the pending count at once: after a refused write the bytes already
 // stored are never stored again and the rest stay pending.
 //
-// Two ways to open:
-//  - Open(name, truncate): the file itself, emptied or appended to.
-//  - OpenReplacement(name): a temporary file beside `name` (see
-//    Files::Replacement); Commit() puts it in place of `name` once it is
-//    complete and on disk, or Finish() hands it over, complete, to be
-//    committed with others in a ReplacementGroup. Close() or destruction
-//    without either removes the temporary file, so a failed conversion never
-//    touches the existing file.
+// Two ways to begin:
+//  - Open(name, truncate): the file itself, emptied or appended to; the
+//    stream closes it.
+//  - Attach(file): a file someone else opened and closes (the new file of a
+//    Files::ReplacementFile); the stream only writes to it and lets go of it
+//    on Close or Discard.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "files/FileHandle.h"
 #include "files/FileSystem.h"
-#include "files/ReplacementGroup.h"
 #include "gfxstream/OutputStream.h"
 
 namespace GFXStream {
@@ -39,28 +35,13 @@ class FileOutputStream : public OutputStream {
     ~FileOutputStream() override;
 
     bool Open(const char* fileName, bool truncate);
-    // With `createFolders`, the folders missing on the way are made.
-    bool OpenReplacement(const char* targetName,
-                         Files::IfNameTaken ifTaken = Files::IfNameTaken::Replace,
-                         bool createFolders = false);
-    // Why the last OpenReplacement failed, when the system's texts would not
-    // say (a link that is not followed); null otherwise.
-    const char* FailureText() const { return failure.empty() ? nullptr : failure.c_str(); }
-    // The last OpenReplacement, Commit or Finish failed only because a file
-    // held the name, or took it meanwhile, and was to be kept.
-    bool NameTaken() const { return nameTaken; }
-    // Flushes, forces the content to disk, closes and moves the temporary
-    // file into place. Raises "Unable to write to file" (or the text of a
-    // failed move) when any step fails; the target then keeps its content.
-    void Commit();
-    // Flushes and hands over the complete replacement, giving it what the
-    // old file had; the stream is then closed. Raises as Commit does.
-    Files::FinishedReplacement Finish();
-    // Flushes and closes; a replacement not yet committed is discarded.
-    // Raises when the flush fails, and the stream then stays open.
+    // Writes to `file`, which stays its opener's to close.
+    bool Attach(Files::FileHandle file);
+    // Flushes and closes, or lets go of an attached file. Raises when the
+    // flush fails, and the stream then stays open.
     void Close();
-    // Closes without storing the pending bytes and removes an uncommitted
-    // temporary file. Never raises.
+    // Closes, or lets go of an attached file, without storing the pending
+    // bytes. Never raises.
     void Discard() noexcept;
     void Flush();
     std::uint32_t FreeSpace();
@@ -102,10 +83,7 @@ class FileOutputStream : public OutputStream {
     std::unique_ptr<std::uint8_t[]> ring;
     std::uint8_t* writePosition = nullptr;
     std::uint32_t pendingCount = 0;
-    Files::Replacement replacement;
-    bool replacing = false;
-    std::string failure;
-    bool nameTaken = false;
+    bool owned = false;  // opened here, and so closed here
 };
 
 }  // namespace GFXStream

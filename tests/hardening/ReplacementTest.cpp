@@ -30,6 +30,7 @@
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "support/MessageOf.h"
+#include "support/Replacing.h"
 
 using namespace Files;
 using namespace Batch;
@@ -211,9 +212,9 @@ TEST(Replacement, TopDownSourceCutShortWhileWrittenSaysItChanged) {
     ASSERT_TRUE(in.Open((scratch / "top-down.tga").c_str()));
     Codec::TGAFileRows rows(in);
     fs::resize_file(scratch / "top-down.tga", 1 << 20);
-    GFXStream::FileOutputStream out;
-    ASSERT_TRUE(out.OpenReplacement((scratch / "out.tga").c_str()));
-    EXPECT_EQ(MessageOf([&] { Codec::WriteTGA(out, rows, false); }),
+    Replacing replacing;
+    ASSERT_TRUE(replacing.Open((scratch / "out.tga").c_str()));
+    EXPECT_EQ(MessageOf([&] { Codec::WriteTGA(replacing.out, rows, false); }),
               std::string(GFXStream::kFileChangedText));
 }
 
@@ -247,10 +248,10 @@ TEST(Replacement, TemporaryFileIsPrivateFromItsCreation) {
     const std::string target = scratch / "shared.tga";
     WriteBytes(target, {1, 2, 3});
     ::chmod(target.c_str(), 0644);
-    GFXStream::FileOutputStream out;
-    ASSERT_TRUE(out.OpenReplacement(target.c_str()));
-    out.Write("new", 3);
-    out.Flush();
+    Replacing replacing;
+    ASSERT_TRUE(replacing.Open(target.c_str()));
+    replacing.out.Write("new", 3);
+    replacing.out.Flush();
     int checked = 0;
     for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
         const std::string opened = fs::read_symlink(entry.path()).string();
@@ -262,7 +263,7 @@ TEST(Replacement, TemporaryFileIsPrivateFromItsCreation) {
         }
     }
     EXPECT_EQ(checked, 1);
-    out.Commit();
+    replacing.Commit();
     struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
@@ -340,14 +341,14 @@ TEST(Replacement, FailedMoveIntoPlaceSaysSo) {
     ScratchDir scratch;
     const std::string target = scratch / "moved.tga";
     WriteBytes(target, {1});
-    GFXStream::FileOutputStream out;
-    ASSERT_TRUE(out.OpenReplacement(target.c_str()));
-    out.Write("new", 3);
+    Replacing replacing;
+    ASSERT_TRUE(replacing.Open(target.c_str()));
+    replacing.out.Write("new", 3);
     fs::remove(target);
     fs::create_directories(target + "/inside");  // a full folder now holds the name
     std::string message;
     try {
-        out.Commit();
+        replacing.Commit();
     } catch (const GFXStream::Exception& caught) {
         message = caught.message;
     }
@@ -361,10 +362,10 @@ TEST(Replacement, FailedMoveIntoPlaceSaysSo) {
 // leftover sweep, the link rule, and metadata that is never widened.
 namespace {
 
-std::string Attempt(GFXStream::FileOutputStream& out, const char* bytes) {
+std::string Attempt(Replacing& replacing, const char* bytes) {
     try {
-        out.Write(bytes, static_cast<std::uint32_t>(std::strlen(bytes)));
-        out.Commit();
+        replacing.out.Write(bytes, static_cast<std::uint32_t>(std::strlen(bytes)));
+        replacing.Commit();
     } catch (const GFXStream::Exception& caught) {
         return caught.message;
     }
@@ -386,13 +387,13 @@ TEST(FileLayer, NameTakenMeanwhileIsReplacedAsExistingOrKept) {
         if (before) {
             takeName();
         }
-        GFXStream::FileOutputStream out;
-        if (out.OpenReplacement(target.c_str(), ifTaken)) {
+        Replacing replacing;
+        if (replacing.Open(target.c_str(), ifTaken)) {
             takeName();
-            Attempt(out, "new");
+            Attempt(replacing, "new");
         }
         const bool kept = ifTaken == IfNameTaken::Keep;
-        EXPECT_EQ(out.NameTaken(), kept);
+        EXPECT_EQ(replacing.file.NameTaken(), kept);
         EXPECT_EQ(ReadBytes(target), (kept ? Bytes{7} : Bytes{'n', 'e', 'w'}));
         EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));  // an existing file's
         EXPECT_EQ(Listing(scratch.Path()), std::vector<std::string>{"x.tga"});
@@ -476,10 +477,10 @@ TEST(FileLayer, LinkIsFollowedOnlyWhereNoOtherUserMayHavePlacedIt) {
                                                             : victim,
                            folder + "/x.tga");
         ASSERT_EQ(::lchown((folder + "/x.tga").c_str(), row.linkOwner, 0), 0);
-        GFXStream::FileOutputStream out;
-        const bool opened = out.OpenReplacement((folder + "/" + row.destination).c_str());
-        EXPECT_STREQ(out.FailureText(), row.failure);
-        EXPECT_EQ(Attempt(out, "new"), opened ? "" : GFXStream::kUnableToWriteText);
+        Replacing replacing;
+        const bool opened = replacing.Open((folder + "/" + row.destination).c_str());
+        EXPECT_STREQ(replacing.file.FailureText(), row.failure);
+        EXPECT_EQ(Attempt(replacing, "new"), opened ? "" : GFXStream::kUnableToWriteText);
         EXPECT_EQ(ReadBytes(victim), (opened ? Bytes{'n', 'e', 'w'} : Bytes{1, 2, 3}));
         EXPECT_FALSE(FileExists(scratch / "none"));
     }
