@@ -46,15 +46,16 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
 // Creates the destination's folders when asked, then writes the rows and
 // puts the file in place. `writing` tells the caller's handler that a
 // failure is the system's to explain.
-void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const FileTimes& times,
-           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
-           GFXStream::FileOutputStream& output, ReplacementFile& replacement, FileResult& result,
-           bool& writing) {
+void Write(const BatchJob& job, const PlannedDestination& destination, RowSource& rows,
+           std::uint8_t alphaBits, const FileTimes& times, const ConvertOptions& options,
+           GFXStream::MappedFileInputStream& input, GFXStream::FileOutputStream& output,
+           FolderCache& folders, ReplacementFile& replacement, FileResult& result, bool& writing) {
     std::string& log = result.log;
     ClearSystemError();
     // Under --no-clobber a file that takes the name meanwhile is left alone.
     const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
-    if (!replacement.Open(job.destination.c_str(), ifTaken, options.createFolders)) {
+    if (!replacement.Open(job.destination.c_str(), ifTaken, options.createFolders,
+                          &destination.known, &folders)) {
         if (replacement.NameTaken()) {
             AppendLog(log, "%s\n", kSkippedExistingText);
             result.outcome = FileOutcome::Skipped;
@@ -75,7 +76,7 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const F
     // equal to the source can be replaced.
     input.Close();
     output.Close();
-    result.finished = replacement.Finish();
+    result.finished = replacement.Finish(output.Stored());
     result.outcome = FileOutcome::Converted;
     result.doneAt = log.size();
     AppendLog(log, "Done");
@@ -91,7 +92,7 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const F
 
 void Convert(const BatchJob& job, const PlannedDestination& destination,
              const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
-             GFXStream::FileOutputStream& output, FileResult& result) {
+             GFXStream::FileOutputStream& output, FolderCache& folders, FileResult& result) {
     std::string& log = result.log;
     log = ShownName(job.shownName);
     const std::string arrow = "->" + ShownName(job.destination) + "...";
@@ -150,8 +151,8 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
             AppendLog(log, "%s\n", destination.exists ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
-            Write(job, rows, alphaBits, times, options, input, output, replacement, result,
-                  writing);
+            Write(job, destination, rows, alphaBits, times, options, input, output, folders,
+                  replacement, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
         if (replacement.NameTaken()) {
@@ -173,14 +174,14 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
 
 FileResult ConvertOneFile(const BatchJob& job, const PlannedDestination& destination,
                           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
-                          GFXStream::FileOutputStream& output) noexcept {
+                          GFXStream::FileOutputStream& output, FolderCache& folders) noexcept {
     FileResult result;
     if (destination.waits) {
         result.deferred = true;
         return result;
     }
     try {
-        Convert(job, destination, options, input, output, result);
+        Convert(job, destination, options, input, output, folders, result);
     } catch (...) {
         // Even the log text could not be built (memory ran out while it
         // was); the batch's in-order step says so in its place.

@@ -5,10 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "files/FileHandle.h"
+#include "files/FolderCache.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace Files {
 
@@ -72,22 +78,33 @@ struct Replacement {
     bool nameTaken = false;
     std::uint64_t size = 0;  // bytes written, known once finished
 #ifndef _WIN32
-    int folder = -1;    // the target's folder, held open
-    std::string name;   // the target's name in it
-    int original = -1;  // the file being replaced, until its metadata is kept
+    int folder = -1;  // the target's folder, held open
+    // The cache's entry for the folder, which keeps it open, when it came
+    // from a FolderCache; otherwise `folder` is the replacement's own.
+    std::shared_ptr<FolderCache::Folder> cached;
+    struct stat folderInfo {};  // device and inode of the folder
+    std::string name;           // the target's name in it
+    int original = -1;          // the file being replaced, until its metadata is kept
+    struct stat originalInfo {};
+    bool originalFindOnly = false;  // opened only to find it (O_PATH)
     bool anonymous = false;
 #endif
 };
 
 // With `createFolders`, the folders missing on the way to the target are
-// made, under the link rule like the rest of the way.
+// made, under the link rule like the rest of the way. With `known` and
+// `folders`, what the plan learnt stands for looking again: the folder
+// comes from the cache, and the name is not looked at where the plan found
+// nothing; where the two disagree with what is found, the target is
+// resolved as without them.
 bool CreateReplacement(const char* target, Replacement& replacement,
-                       IfNameTaken ifTaken = IfNameTaken::Replace, bool createFolders = false);
+                       IfNameTaken ifTaken = IfNameTaken::Replace, bool createFolders = false,
+                       const KnownDestination* known = nullptr, FolderCache* folders = nullptr);
 
-// The file is complete: gives it what the old file had, then, unless it
-// waits for a group, moves it into place (first forcing it to disk when it
-// replaces an existing file).
-bool FinishReplacement(Replacement& replacement);
+// The file is complete, `size` bytes long: gives it what the old file had,
+// then, unless it waits for a group, moves it into place (first forcing it
+// to disk when it replaces an existing file).
+bool FinishReplacement(Replacement& replacement, std::uint64_t size);
 
 // The steps of committing finished replacements together: one flush of
 // every file system they are on (each file on its own where the system has

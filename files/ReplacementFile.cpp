@@ -9,14 +9,15 @@ ReplacementFile::~ReplacementFile() {
     Discard();
 }
 
-bool ReplacementFile::Open(const char* target, IfNameTaken ifTaken, bool createFolders) {
+bool ReplacementFile::Open(const char* target, IfNameTaken ifTaken, bool createFolders,
+                           const KnownDestination* known, FolderCache* folders) {
     if (open) {
         return false;
     }
     Replacement created;
     failure.clear();
     nameTaken = false;
-    if (!CreateReplacement(target, created, ifTaken, createFolders)) {
+    if (!CreateReplacement(target, created, ifTaken, createFolders, known, folders)) {
         failure = created.failure != nullptr ? created.failure : created.whyNot;
         nameTaken = created.nameTaken;
         return false;
@@ -28,18 +29,18 @@ bool ReplacementFile::Open(const char* target, IfNameTaken ifTaken, bool createF
 
 void ReplacementFile::Commit() {
     ReplacementGroup alone;
-    alone.Add(Finish());
+    alone.Add(Finish(0));  // alone, its size bounds nothing
     const char* const failed = alone.Commit().front();
     if (failed != nullptr) {
         throw GFXStream::Exception(failed);
     }
 }
 
-FinishedReplacement ReplacementFile::Finish() {
+FinishedReplacement ReplacementFile::Finish(std::uint64_t size) {
     if (!open) {
         throw GFXStream::Exception(GFXStream::kUnableToWriteText);
     }
-    if (!FinishReplacement(replacement)) {
+    if (!FinishReplacement(replacement, size)) {
         // Kept until discarded, so that the system's error still stands
         // when the caller asks for it.
         nameTaken = replacement.nameTaken;

@@ -30,6 +30,7 @@
 // conversion never touches the existing file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "files/FileHandle.h"
@@ -46,9 +47,12 @@ class ReplacementFile {
     ~ReplacementFile();
 
     // Creates the new file beside `target`. With `createFolders`, the
-    // folders missing on the way are made.
+    // folders missing on the way are made. With `known` and `folders`, what
+    // a batch's plan learnt of the target is not looked at again, and its
+    // folder is opened once for the batch (see FolderCache).
     bool Open(const char* target, IfNameTaken ifTaken = IfNameTaken::Replace,
-              bool createFolders = false);
+              bool createFolders = false, const KnownDestination* known = nullptr,
+              FolderCache* folders = nullptr);
     bool IsOpen() const { return open; }
     // Where the new content goes; it stays the replacement's own.
     FileHandle Handle() const { return replacement.file; }
@@ -62,10 +66,10 @@ class ReplacementFile {
     // Raises "Unable to write to file" (or the text of a failed move) when
     // any step fails; the target then keeps its content.
     void Commit();
-    // Hands over the complete replacement, giving it what the old file had,
-    // to be committed with others in a ReplacementGroup. Raises as Commit
-    // does.
-    FinishedReplacement Finish();
+    // Hands over the complete replacement, `size` bytes long, giving it
+    // what the old file had, to be committed with others in a
+    // ReplacementGroup. Raises as Commit does.
+    FinishedReplacement Finish(std::uint64_t size);
     // Removes a new file not handed over or committed, also after a failed
     // Commit or Finish. Never raises.
     void Discard() noexcept;

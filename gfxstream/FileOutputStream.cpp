@@ -40,6 +40,7 @@ bool FileOutputStream::Open(const char* fileName, bool truncate) {
     }
     fileHandle = Files::OpenForWriting(fileName, truncate);
     owned = true;
+    stored = 0;
     return IsOpen();
 }
 
@@ -49,6 +50,7 @@ bool FileOutputStream::Attach(Files::FileHandle file) {
     }
     fileHandle = file;
     owned = false;
+    stored = 0;
     return true;
 }
 
@@ -77,6 +79,7 @@ void FileOutputStream::StoreDirect(const std::uint8_t* data, std::size_t n) {
         }
         data += written;
         n -= static_cast<std::size_t>(written);
+        stored += static_cast<std::uint64_t>(written);
     }
 }
 
@@ -99,6 +102,7 @@ void FileOutputStream::Flush() {
             throw Exception(kUnableToWriteText);
         }
         pendingCount -= static_cast<std::uint32_t>(written);
+        stored += static_cast<std::uint64_t>(written);
     }
     if (ring) {
         writePosition = ring.get();
@@ -196,17 +200,44 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
         OutputStream::WriteGathered(blocks, count);
         return;
     }
-    Flush();
-    Files::WriteBlock pending[kMostBlocks];
-    std::size_t first = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        pending[i] = {blocks[i].data(), blocks[i].size()};
+    // The ring's pending bytes (a header, say) lead the same calls, oldest
+    // first: up to the ring's end, then from its start.
+    Files::WriteBlock pending[kMostBlocks + 2];
+    std::size_t gathered = 0;
+    std::uint32_t ringLeft = pendingCount;
+    if (pendingCount != 0) {
+        std::uint8_t* const ringStart = ring.get();
+        const auto before = static_cast<std::uint32_t>(writePosition - ringStart);
+        const std::uint32_t startOffset =
+            before >= pendingCount ? before - pendingCount : before + kRingSize - pendingCount;
+        const std::uint32_t contiguous = std::min(pendingCount, kRingSize - startOffset);
+        pending[gathered++] = {ringStart + startOffset, contiguous};
+        if (contiguous < pendingCount) {
+            pending[gathered++] = {ringStart, pendingCount - contiguous};
+        }
     }
+    for (std::size_t i = 0; i < count; ++i) {
+        pending[gathered++] = {blocks[i].data(), blocks[i].size()};
+    }
+    count = gathered;
+    std::size_t first = 0;
     while (first < count) {
         const std::int64_t written =
             IsOpen() ? SystemWriteGathered(pending + first, count - first) : -1;
         if (written <= 0) {
+            if (ringLeft != 0) {
+                throw Exception(kUnableToWriteText);  // as a flush of the ring says
+            }
             ThrowWriteFailure();
+        }
+        stored += static_cast<std::uint64_t>(written);
+        // What reached the file of the ring's bytes leaves them at once.
+        const auto fromRing = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(ringLeft, static_cast<std::uint64_t>(written)));
+        ringLeft -= fromRing;
+        pendingCount -= fromRing;
+        if (ringLeft == 0 && ring) {
+            writePosition = ring.get();
         }
         // Step past what reached the file: whole blocks, then part of one.
         auto left = static_cast<std::size_t>(written);
@@ -249,6 +280,7 @@ void FileOutputStream::CopyFrom(ByteRangeInputStream& source, std::uint64_t offs
             }
             offset += static_cast<std::uint64_t>(copied);
             n -= static_cast<std::uint64_t>(copied);
+            stored += static_cast<std::uint64_t>(copied);
         }
     }
     OutputStream::CopyFrom(source, offset, n);

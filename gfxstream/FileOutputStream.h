@@ -48,14 +48,17 @@ class FileOutputStream : public OutputStream {
 
     bool IsOpen() const { return fileHandle != Files::kInvalidFileHandle; }
     std::uint32_t PendingCount() const { return pendingCount; }
+    // The bytes that reached the file since it was opened or attached.
+    std::uint64_t Stored() const { return stored; }
 
     void WriteByte(std::uint8_t value) override;
     void WriteWord(std::uint16_t value) override;
     void WriteDword(std::uint32_t value) override;
     void Write(const void* buffer, std::uint32_t n) override;
     // Blocks that together fill less than the ring are written into it as
-    // Write would; more go, after the pending bytes, straight from the
-    // caller's memory in as few system calls as the system allows.
+    // Write would; more go, after the pending bytes and in the same calls,
+    // straight from the caller's memory in as few system calls as the
+    // system allows.
     void WriteGathered(const std::span<const std::uint8_t>* blocks, std::size_t count) override;
     // From a PositionalFileInputStream, at least a ring's worth goes from
     // file to file inside the system, after the pending bytes; where the
@@ -84,6 +87,7 @@ class FileOutputStream : public OutputStream {
     std::uint8_t* writePosition = nullptr;
     std::uint32_t pendingCount = 0;
     bool owned = false;  // opened here, and so closed here
+    std::uint64_t stored = 0;
 };
 
 }  // namespace GFXStream

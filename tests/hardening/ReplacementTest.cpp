@@ -26,6 +26,7 @@
 #include "batch/ConvertOneFile.h"
 #include "codec/TGAFileRows.h"
 #include "codec/WriteTGA.h"
+#include "files/FileIdentity.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
@@ -495,6 +496,61 @@ TEST(FileLayer, LinkIsFollowedOnlyWhereNoOtherUserMayHavePlacedIt) {
     EXPECT_EQ(LineOf(result, "l.tga"),
               std::string("l.tga: Unable to open file (") + kUntrustedLinkText + ")");
     EXPECT_FALSE(FileExists(scratch / "out/l.tga"));
+}
+
+// What the batch's plan learnt stands for a second look only while it
+// holds: a file that appeared, another file at the name, or another folder
+// at the path is met as it would be without the plan.
+TEST(FileLayer, PlannedDestinationThatChangedIsResolvedAfresh) {
+    enum Change { kNone, kFileAppeared, kOtherFile, kOtherFolder };
+    for (const Change change : {kNone, kFileAppeared, kOtherFile, kOtherFolder}) {
+        SCOPED_TRACE(change);
+        ScratchDir scratch;
+        const std::string folder = scratch / "out";
+        const std::string target = folder + "/x.tga";
+        fs::create_directories(folder);
+        if (change == kOtherFile) {
+            WriteBytes(target, {1});
+        }
+        KnownDestination known{true, change == kOtherFile, FileIdentity(target),
+                               FileIdentity(folder)};
+        if (change == kFileAppeared || change == kOtherFile) {
+            WriteBytes(target + ".other", {7});  // a file of its own while the old one stands
+            ::chmod((target + ".other").c_str(), 0640);
+            fs::rename(target + ".other", target);
+        } else if (change == kOtherFolder) {
+            fs::rename(folder, scratch / "old");
+            fs::create_directories(folder);
+        }
+        FolderCache folders;
+        Replacing replacing;
+        ASSERT_TRUE(
+            replacing.file.Open(target.c_str(), IfNameTaken::Replace, false, &known, &folders));
+        ASSERT_TRUE(replacing.out.Attach(replacing.file.Handle()));
+        EXPECT_EQ(Attempt(replacing, "new"), "");
+        EXPECT_EQ(ReadBytes(target), (Bytes{'n', 'e', 'w'}));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        EXPECT_EQ(fs::status(target).permissions(),
+                  fs::perms(change == kFileAppeared || change == kOtherFile ? 0640 : 0666 & ~mask));
+        EXPECT_EQ(Listing(folder), std::vector<std::string>{"x.tga"});
+        EXPECT_FALSE(FileExists(scratch / "old/x.tga"));
+    }
+}
+
+// A batch into many folders holds only a few of them open at once.
+TEST(FileLayer, FolderCacheHoldsFewFoldersOpen) {
+    ScratchDir scratch;
+    const auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openFiles();
+    FolderCache folders;
+    for (std::size_t i = 0; i < 4 * FolderCache::kMostFolders; ++i) {
+        const char* failure = nullptr;
+        ASSERT_NE(folders.Open(scratch / ("f" + std::to_string(i)), true, failure), nullptr);
+    }
+    EXPECT_LE(openFiles() - before, static_cast<long>(FolderCache::kMostFolders));
 }
 
 TEST(FileLayer, ReplacedFileNeverGivesAccessTheOldOneDidNot) {
