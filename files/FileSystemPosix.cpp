@@ -463,7 +463,8 @@ std::string IdentityOf(const struct stat& info) {
 // The target as the batch's plan found it, its folder from the cache; false
 // when that cannot stand for looking, and the target is resolved afresh.
 // An existing file is opened at once, without effects (no link followed,
-// no wait, no terminal taken), and must be the regular file the plan saw.
+// no wait, no terminal taken), and must be the regular file the plan saw;
+// its mode and owners as they are then are what the new file is given.
 bool TakeKnown(const char* target, const KnownDestination& known, FolderCache& folders,
                bool createFolders, Replacement& replacement, struct stat& existing) {
     if (!known.resolved) {
