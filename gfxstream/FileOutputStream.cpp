@@ -87,14 +87,15 @@ std::uint32_t FileOutputStream::FreeSpace() {
     return EnsureRing() ? RingFree() : 0;
 }
 
+std::uint32_t FileOutputStream::OldestPending() const {
+    const auto before = static_cast<std::uint32_t>(writePosition - ring.get());
+    return before >= pendingCount ? before - pendingCount : before + kRingSize - pendingCount;
+}
+
 void FileOutputStream::Flush() {
     while (pendingCount != 0) {
         std::uint8_t* const ringStart = ring.get();
-        const auto before = static_cast<std::uint32_t>(writePosition - ringStart);
-        // The oldest pending byte; the pending bytes run from there to
-        // writePosition, wrapping at the ring's end at most once.
-        const std::uint32_t startOffset =
-            before >= pendingCount ? before - pendingCount : before + kRingSize - pendingCount;
+        const std::uint32_t startOffset = OldestPending();
         const std::uint32_t contiguous = std::min(pendingCount, kRingSize - startOffset);
         const std::int64_t written =
             IsOpen() ? SystemWrite(ringStart + startOffset, contiguous) : -1;
@@ -207,9 +208,7 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
     std::uint32_t ringLeft = pendingCount;
     if (pendingCount != 0) {
         std::uint8_t* const ringStart = ring.get();
-        const auto before = static_cast<std::uint32_t>(writePosition - ringStart);
-        const std::uint32_t startOffset =
-            before >= pendingCount ? before - pendingCount : before + kRingSize - pendingCount;
+        const std::uint32_t startOffset = OldestPending();
         const std::uint32_t contiguous = std::min(pendingCount, kRingSize - startOffset);
         pending[gathered++] = {ringStart + startOffset, contiguous};
         if (contiguous < pendingCount) {

@@ -77,6 +77,9 @@ class FileOutputStream : public OutputStream {
   private:
     bool EnsureRing();
     std::uint32_t RingFree() const { return ring ? kRingSize - pendingCount : 0; }
+    // Where the oldest pending byte lies in the ring; the pending bytes run
+    // from there to writePosition, wrapping at the ring's end at most once.
+    std::uint32_t OldestPending() const;
     // Stores all n bytes straight to the file, resuming after short writes.
     void StoreDirect(const std::uint8_t* data, std::size_t n);
     void ReleaseRing();
