@@ -143,8 +143,9 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
         }
         // Written straight from the file, a window and a row at a time, in
         // either encoding; a large picture's rows are read by position.
+        // A file read whole is written from memory.
         GFXStream::PositionalFileInputStream bulk(input.Handle(), input.Size());
-        TGAFileRows rows(input, &bulk);
+        TGAFileRows rows(input, input.InMemory() ? nullptr : &bulk);
         imageRead = true;
         log += arrow;
         if (options.dryRun) {

@@ -1087,13 +1087,16 @@ OpenedInput OpenInput(const char* path) {
     // The very file found is opened for reading, through its descriptor, so
     // nothing can be put in its place in between. A lease another program
     // holds is not waited for.
-    int fd = ProcFdUsable()
+    const bool throughDescriptor = ProcFdUsable();
+    int fd = throughDescriptor
                  ? ::open(ProcPathOf(found).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                  : ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int error = errno;
-    struct stat opened {};
-    if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_ino != info.st_ino ||
-                    opened.st_dev != info.st_dev)) {
+    // Opened by name, the file may have been swapped since it was looked at.
+    struct stat opened = info;
+    if (fd >= 0 && !throughDescriptor &&
+        (::fstat(fd, &opened) != 0 || opened.st_ino != info.st_ino ||
+         opened.st_dev != info.st_dev)) {
         CloseQuietly(fd);
         input.whyNot = GFXStream::kFileChangedText;
     } else if (fd < 0) {

@@ -181,10 +181,13 @@ TEST(Replacement, EverySourceCutShortFailsOnItsOwn) {
     ScratchDir scratch;
     std::vector<std::unique_ptr<GFXStream::MappedFileInputStream>> streams;
     for (int i = 0; i < kStreams; ++i) {
+        // Large enough to be mapped rather than read whole (and sparse).
         const std::string path = scratch / std::to_string(i);
         WriteBytes(path, Bytes(64 * 1024, 1));
+        fs::resize_file(path, GFXStream::MappedFileInputStream::kReadWholeUpTo + 1);
         streams.push_back(std::make_unique<GFXStream::MappedFileInputStream>());
         ASSERT_TRUE(streams.back()->Open(path.c_str()));
+        ASSERT_FALSE(streams.back()->InMemory());
         fs::resize_file(path, 100);
     }
     for (auto& stream : streams) {
@@ -198,6 +201,21 @@ TEST(Replacement, EverySourceCutShortFailsOnItsOwn) {
         }
         EXPECT_EQ(message, GFXStream::kFileChangedText);
     }
+}
+
+// A small source is read whole when it is opened: what is read is the file
+// as it was then, whatever happens to it afterwards.
+TEST(Replacement, SmallSourceIsReadWholeWhenOpened) {
+    ScratchDir scratch;
+    const std::string path = scratch / "small";
+    WriteBytes(path, Bytes(64 * 1024, 7));
+    GFXStream::MappedFileInputStream stream;
+    ASSERT_TRUE(stream.Open(path.c_str()));
+    EXPECT_TRUE(stream.InMemory());
+    fs::resize_file(path, 100);
+    Bytes read(64 * 1024);
+    EXPECT_EQ(stream.Read(read.data(), static_cast<std::uint32_t>(read.size())), read.size());
+    EXPECT_EQ(read, Bytes(64 * 1024, 7));
 }
 
 // Rows written straight from the mapping reach the kernel unread: a source
