@@ -21,6 +21,7 @@
 #include "codec/ReadTGA.h"
 #include "codec/TGAFileRows.h"
 #include "codec/WriteTGA.h"
+#include "files/ReplacementFile.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MemoryInputStream.h"
@@ -233,19 +234,22 @@ void BM_ConvertFile(benchmark::State& state) {
         state.ResumeTiming();
         GFXStream::MappedFileInputStream in;
         GFXStream::FileOutputStream out;
+        Files::ReplacementFile replacement;
         if (!in.Open(input.c_str())) {
             state.SkipWithError("cannot map the input file");
             break;
         }
         GFXStream::PositionalFileInputStream bulk(in.Handle(), in.Size());
         TGAFileRows rows(in, &bulk, bulkFrom);
-        if (!out.OpenReplacement(output.c_str())) {
+        if (!replacement.Open(output.c_str())) {
             state.SkipWithError("cannot create the output file");
             break;
         }
+        out.Attach(replacement.Handle());
         WriteTGA(out, rows, rle);
         in.Close();
-        out.Commit();
+        out.Close();
+        replacement.Commit();
         bytes = RowBytesOf(rows.Describe()) * static_cast<std::size_t>(side);
     }
     std::filesystem::remove_all(folder);

@@ -7,6 +7,7 @@
 #include <new>
 #include <system_error>
 
+#include "files/FileCopy.h"
 #include "files/FileSystem.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
@@ -37,6 +38,14 @@ bool MappedFileInputStream::Open(const char* fileName) {
     }
     fileHandle = opened.file;
     fileSize = opened.size;
+    if (fileSize <= kReadWholeUpTo) {
+        if (ReadWhole()) {
+            return true;
+        }
+        whyNot = std::generic_category().message(errno);
+        Close();
+        return false;
+    }
     // Often only the header, image ID and colour map are read through the
     // first window (the pixels go by position), so its pages come in as they
     // are read rather than all at once.
@@ -69,6 +78,34 @@ bool MappedFileInputStream::MapWindow(std::uint64_t start, bool populate) {
     return true;
 }
 
+bool MappedFileInputStream::ReadWhole() {
+    if (!whole) {
+        whole.reset(new (std::nothrow) std::uint8_t[kReadWholeUpTo]);
+        if (!whole) {
+            errno = ENOMEM;
+            return false;
+        }
+    }
+    const auto size = static_cast<std::size_t>(fileSize);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t read =
+            Files::ReadSomeAt(fileHandle, done, whole.get() + done, size - done);
+        if (read < 0) {
+            return false;
+        }
+        if (read == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(read);
+    }
+    cutShort = done < size;
+    std::fill(whole.get() + done, whole.get() + size, std::uint8_t{0});
+    readWhole = true;
+    SetRange(whole.get(), size);
+    return true;
+}
+
 void MappedFileInputStream::UnmapWindow() {
     if (mappedView != nullptr) {
         ReleaseGuard(guard);
@@ -89,7 +126,7 @@ void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool
 }
 
 void MappedFileInputStream::Consumed() {
-    if (ViewLost(guard)) {
+    if (cutShort || ViewLost(guard)) {
         throw Exception(kFileChangedText);
     }
 }
@@ -102,6 +139,8 @@ void MappedFileInputStream::Close() {
     ::close(fileHandle);
     fileHandle = Files::kInvalidFileHandle;
     fileSize = 0;
+    readWhole = false;
+    cutShort = false;
     // Reads after Close report the end of the data instead of touching the
     // released view.
     ClearRange();
