@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "batch/AlreadyNormal.h"
 #include "batch/AppendLog.h"
+#include "batch/CheckNormalForm.h"
 #include "batch/KeepTimes.h"
 #include "batch/ShownName.h"
 #include "codec/ReadTGA.h"
@@ -136,7 +136,8 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
     ReplacementFile replacement;
     try {
         const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
-        if (options.skipNormal && !options.rle && AlreadyInNormalForm(input, alphaBits)) {
+        if (options.skipNormal && !options.rle &&
+            AlreadyInNormalForm(input, options.keepAlphaBits)) {
             AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedNormalText);
             result.outcome = FileOutcome::Skipped;
             return;
