@@ -237,9 +237,13 @@ TEST(FileOutputStream, GatheredBlocksReachTheFileInOrder) {
             }
             out.WriteGathered(blocks.data(), blocks.size());
             EXPECT_EQ(out.writes.empty(), blockSize == 100);
+#ifndef _WIN32
+            // The ring's 10 bytes lead the one call (Windows has no gathered
+            // write for buffered files: a call a block there).
             if (blockSize != 100 && maxPerCall == 0) {
-                EXPECT_EQ(out.writes.size(), 1u);  // the ring's 10 bytes lead the one call
+                EXPECT_EQ(out.writes.size(), 1u);
             }
+#endif
             out.Close();
             const Bytes expected(data.begin(), data.begin() + 10 + 3 * std::ptrdiff_t(blockSize));
             EXPECT_EQ(ReadFile(dir / "out"), expected) << blockSize << " " << maxPerCall;
