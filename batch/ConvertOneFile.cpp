@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -134,9 +135,14 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
             return;
         }
         // Written straight from the file, a window and a row at a time, in
-        // either encoding; a large picture's rows are read by position.
-        GFXStream::PositionalFileInputStream bulk(input.Handle(), input.Size());
-        TGAFileRows rows(input, &bulk);
+        // either encoding; a large picture's rows are read by position. A
+        // file read whole is written from memory: reading its rows again
+        // would only add system calls.
+        std::optional<GFXStream::PositionalFileInputStream> bulk;
+        if (!input.InMemory()) {
+            bulk.emplace(input.Handle(), input.Size());
+        }
+        TGAFileRows rows(input, bulk ? &*bulk : nullptr);
         imageRead = true;
         log += arrow;
         if (options.dryRun) {

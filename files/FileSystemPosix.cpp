@@ -933,16 +933,20 @@ OpenedInput OpenInput(const char* path) {
         return input;
     }
     // The very file found is opened for reading, through its descriptor, so
-    // nothing can be put in its place in between. A lease another program
-    // holds is not waited for.
-    int fd = ProcFdUsable()
+    // nothing can be put in its place in between, and what the first look
+    // found holds for it. Only a reopening by name must be checked against
+    // that look. A lease another program holds is not waited for.
+    const bool throughDescriptor = ProcFdUsable();
+    int fd = throughDescriptor
                  ? ::open(ProcPathOf(found).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                  : ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int error = errno;
     struct stat opened {};
-    if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_ino != info.st_ino ||
-                    opened.st_dev != info.st_dev)) {
+    if (fd >= 0 && !throughDescriptor &&
+        (::fstat(fd, &opened) != 0 || opened.st_ino != info.st_ino ||
+         opened.st_dev != info.st_dev)) {
         CloseQuietly(fd);
+        fd = -1;
         input.whyNot = GFXStream::kFileChangedText;
     } else if (fd < 0) {
         input.whyNot =
@@ -951,7 +955,7 @@ OpenedInput OpenInput(const char* path) {
     CloseQuietly(found);
     if (fd >= 0) {
         input.file = fd;
-        input.size = static_cast<std::uint64_t>(opened.st_size);
+        input.size = static_cast<std::uint64_t>(throughDescriptor ? info.st_size : opened.st_size);
     }
     return input;
 }

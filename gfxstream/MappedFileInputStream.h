@@ -4,6 +4,13 @@
 // reads, so a file of any size can be read under a small address-space
 // limit and takes at most a window of resident memory.
 //
+// A small file (ReadsWhole) is read instead, whole, with one positional
+// read into a buffer the stream keeps from file to file, at its first read:
+// for such a file, making and tearing down a mapping costs more than the
+// copy. The buffer never grows past kWholeUpTo, whatever the files' sizes.
+// A file found shorter than it was when opened raises kFileChangedText.
+// (POSIX; on Windows every file is mapped.)
+//
 // Open answers false on any failure (missing, unreadable, not a regular
 // file, empty, or not mappable) and releases what it took, and WhyNot()
 // then says why; sizes are 64-bit throughout. A FIFO, device or socket is
@@ -18,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "files/FileHandle.h"
@@ -35,7 +43,9 @@ class MappedFileInputStream : public ByteRangeInputStream {
     MappedFileInputStream& operator=(const MappedFileInputStream&) = delete;
     ~MappedFileInputStream() override;
 
-    bool Open(const char* fileName);
+    // `wholeUpTo`: the largest file read whole; only measurements give
+    // another than kWholeUpTo.
+    bool Open(const char* fileName, std::uint64_t wholeUpTo = kWholeUpTo);
     // Why the last Open failed, in the system's words or the file layer's.
     const std::string& WhyNot() const { return whyNot; }
     void Close();
@@ -43,6 +53,16 @@ class MappedFileInputStream : public ByteRangeInputStream {
     std::uint64_t Size() const { return fileSize; }
     // The open file, for reading it by position (PositionalFileInputStream).
     Files::FileHandle Handle() const { return fileHandle; }
+    // Whether the open file is read whole into memory rather than mapped;
+    // its rows are then best taken from this stream, not read again.
+    bool InMemory() const { return wholeSize != 0; }
+
+    // Up to this size a file costs less read whole than mapped (tessary_bench,
+    // BM_ConvertFile, path 0 against 3).
+    static constexpr std::uint64_t kWholeUpTo = std::uint64_t{256} << 10;
+    static bool ReadsWhole(std::uint64_t size, std::uint64_t wholeUpTo = kWholeUpTo) {
+        return size <= wholeUpTo;
+    }
 
   protected:
     void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
@@ -74,6 +94,8 @@ class MappedFileInputStream : public ByteRangeInputStream {
     bool OpenMapped(const char* fileName);
 #endif
     void UnmapWindow();
+    // Reads the whole file into `whole`, raising when it cannot.
+    void ReadWhole();
 
     Files::FileHandle fileHandle = Files::kInvalidFileHandle;
 #ifdef _WIN32
@@ -84,6 +106,11 @@ class MappedFileInputStream : public ByteRangeInputStream {
     std::size_t mappedSize = 0;
     // The window's guard against a file cut short under it (POSIX).
     MappedViewGuard* guard = nullptr;
+    // The file's size while it is read whole, else 0; the buffer it is read
+    // into, kept for the next file, and its capacity.
+    std::uint64_t wholeSize = 0;
+    std::unique_ptr<std::uint8_t[]> whole;
+    std::size_t wholeCapacity = 0;
     std::string whyNot;
 };
 

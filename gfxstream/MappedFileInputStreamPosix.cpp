@@ -7,10 +7,12 @@
 #include <new>
 #include <system_error>
 
+#include "files/FileCopy.h"
 #include "files/FileSystem.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MappedViewGuard.h"
+#include "gfxstream/PositionalFileInputStream.h"
 
 namespace GFXStream {
 
@@ -26,7 +28,7 @@ MappedFileInputStream::~MappedFileInputStream() {
     Close();
 }
 
-bool MappedFileInputStream::Open(const char* fileName) {
+bool MappedFileInputStream::Open(const char* fileName, std::uint64_t wholeUpTo) {
     if (IsOpen()) {
         return false;
     }
@@ -37,6 +39,12 @@ bool MappedFileInputStream::Open(const char* fileName) {
     }
     fileHandle = opened.file;
     fileSize = opened.size;
+    if (ReadsWhole(fileSize, wholeUpTo)) {
+        // Nothing in view: the first read brings the whole file in.
+        wholeSize = fileSize;
+        SetWindow(nullptr, 0, 0, fileSize);
+        return true;
+    }
     // Often only the header, image ID and colour map are read through the
     // first window (the pixels go by position), so its pages come in as they
     // are read rather than all at once.
@@ -79,7 +87,34 @@ void MappedFileInputStream::UnmapWindow() {
     }
 }
 
+void MappedFileInputStream::ReadWhole() {
+    const auto size = static_cast<std::size_t>(wholeSize);
+    if (wholeCapacity < size) {
+        whole.reset();
+        wholeCapacity = 0;
+        whole = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        wholeCapacity = size;
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t read =
+            Files::ReadSomeAt(fileHandle, done, whole.get() + done, size - done);
+        if (read < 0) {
+            throw Exception(kUnableToReadText);
+        }
+        if (read == 0) {
+            throw Exception(kFileChangedText);  // cut short since it was opened
+        }
+        done += static_cast<std::size_t>(read);
+    }
+    SetWindow(whole.get(), size, 0, wholeSize);
+}
+
 void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
+    if (wholeSize != 0) {
+        ReadWhole();
+        return;
+    }
     if (ViewLost(guard)) {
         throw Exception(kFileChangedText);
     }
@@ -102,6 +137,7 @@ void MappedFileInputStream::Close() {
     ::close(fileHandle);
     fileHandle = Files::kInvalidFileHandle;
     fileSize = 0;
+    wholeSize = 0;
     // Reads after Close report the end of the data instead of touching the
     // released view.
     ClearRange();

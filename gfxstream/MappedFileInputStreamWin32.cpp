@@ -26,7 +26,7 @@ MappedFileInputStream::~MappedFileInputStream() {
     Close();
 }
 
-bool MappedFileInputStream::Open(const char* fileName) {
+bool MappedFileInputStream::Open(const char* fileName, std::uint64_t /*wholeUpTo*/) {
     if (IsOpen() || fileName == nullptr) {
         return false;
     }
