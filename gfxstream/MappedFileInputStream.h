@@ -57,9 +57,11 @@ class MappedFileInputStream : public ByteRangeInputStream {
     // its rows are then best taken from this stream, not read again.
     bool InMemory() const { return wholeSize != 0; }
 
-    // Up to this size a file costs less read whole than mapped (tessary_bench,
-    // BM_ConvertFile, path 0 against 3).
-    static constexpr std::uint64_t kWholeUpTo = std::uint64_t{256} << 10;
+    // Up to this size a file costs less read whole than mapped and read by
+    // position (tessary_bench, BM_ConvertFile, path 3 against 0 and 1: a
+    // third to a tenth of the time up to 1 MiB, level from about 4 MiB). It
+    // is also what the buffer may take per stream, so it stays below that.
+    static constexpr std::uint64_t kWholeUpTo = std::uint64_t{2} << 20;
     static bool ReadsWhole(std::uint64_t size, std::uint64_t wholeUpTo = kWholeUpTo) {
         return size <= wholeUpTo;
     }

@@ -164,6 +164,33 @@ TEST(MappedFileInputStream, ReadsCorrectlyPastThePagesItHandsBack) {
                                   static_cast<std::uint32_t>(content[3]) << 24);
 }
 
+// One stream reads files in turn, as a batch worker does: small ones whole,
+// into the buffer the one before left, large ones mapped. A file cut short
+// once it is open raises when read, either way.
+TEST(MappedFileInputStream, ReadsSmallFilesWholeAndLargeOnesMappedInTurn) {
+    TempDir dir;
+    const std::size_t whole = MappedFileInputStream::kWholeUpTo;
+    MappedFileInputStream in;
+    for (const std::size_t size : Sizes{whole, 1000, whole + (20u << 10), 3}) {
+        for (const bool cut : {false, true}) {
+            SCOPED_TRACE(testing::Message() << size << (cut ? " cut" : ""));
+            const Bytes content = Pattern(size, static_cast<std::uint32_t>(size));
+            WriteFile(dir / "f", content);
+            ASSERT_TRUE(in.Open((dir / "f").c_str()));
+            EXPECT_EQ(in.InMemory(), size <= whole);
+            if (cut) {
+                fs::resize_file(dir / "f", size / 2);
+            }
+            Bytes back(size);
+            const auto size32 = static_cast<std::uint32_t>(size);
+            EXPECT_EQ(MessageOf([&] { in.Read(back.data(), size32); }),
+                      cut ? std::optional<std::string>(GFXStream::kFileChangedText) : std::nullopt);
+            EXPECT_TRUE(cut || back == content);
+            in.Close();
+        }
+    }
+}
+
 // Made with POSIX calls (a sparse file through ftruncate and pwrite); the
 // Windows build has its own version among the Win32 stream tests.
 #ifndef _WIN32
