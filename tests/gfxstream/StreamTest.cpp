@@ -166,7 +166,9 @@ TEST(MappedFileInputStream, ReadsCorrectlyPastThePagesItHandsBack) {
 
 // One stream reads files in turn, as a batch worker does: small ones whole,
 // into the buffer the one before left, large ones mapped. A file cut short
-// once it is open raises when read, either way.
+// once it is open raises when read, either way. (Windows maps every file,
+// and refuses to cut one that is mapped.)
+#ifndef _WIN32
 TEST(MappedFileInputStream, ReadsSmallFilesWholeAndLargeOnesMappedInTurn) {
     TempDir dir;
     const std::size_t whole = MappedFileInputStream::kWholeUpTo;
@@ -190,6 +192,7 @@ TEST(MappedFileInputStream, ReadsSmallFilesWholeAndLargeOnesMappedInTurn) {
         }
     }
 }
+#endif
 
 // Made with POSIX calls (a sparse file through ftruncate and pwrite); the
 // Windows build has its own version among the Win32 stream tests.
