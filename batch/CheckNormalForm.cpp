@@ -33,7 +33,9 @@ CheckResult Check(const char* path, bool keepAlphaBits) {
         return result;
     }
     Codec::NormalFormCheck check(file, keepAlphaBits);
-    if (check.NeedsComparison()) {
+    if (!check.HeaderIsNormal()) {
+        check.NameReasons();
+    } else {
         // The file looks normal: it is read once more, from the start, to
         // compare it with what the writer makes of it.
         GFXStream::MappedFileInputStream again;
@@ -65,6 +67,22 @@ CheckResult CheckNormalForm(const char* path, bool keepAlphaBits) noexcept {
         failed.error = caught.what();
         return failed;
     }
+}
+
+bool AlreadyInNormalForm(GFXStream::ByteRangeInputStream& input, bool keepAlphaBits) noexcept {
+    const std::uint64_t start = input.Offset();
+    bool normal = false;
+    try {
+        normal = Codec::NormalFormCheck(input, keepAlphaBits).HeaderIsNormal();
+    } catch (...) {
+        // The conversion reads the file again and says what is wrong with it.
+    }
+    try {
+        input.Seek(start);
+    } catch (...) {
+        return false;
+    }
+    return normal;
 }
 
 std::string FormatCheckLine(const std::string& name, const CheckResult& result) {

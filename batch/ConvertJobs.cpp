@@ -53,7 +53,8 @@ ConvertSummary ConvertJobs(LogSink& log, const std::vector<BatchJob>& jobs,
             break;
         }
         ReportProgress(run, index);
-        FileResult result = ConvertOneFile(jobs[index], plan[index], options, input, output);
+        FileResult result =
+            ConvertOneFile(jobs[index], plan[index], options, input, output, run.folders);
         EmitFinished(run, index, std::span<FileResult>(&result, 1));
     }
     commits.Finish();

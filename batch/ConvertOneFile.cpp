@@ -4,12 +4,11 @@
 #include <filesystem>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string>
 #include <system_error>
 
-#include "batch/AlreadyNormal.h"
 #include "batch/AppendLog.h"
+#include "batch/CheckNormalForm.h"
 #include "batch/KeepTimes.h"
 #include "batch/ShownName.h"
 #include "codec/ReadTGA.h"
@@ -17,6 +16,7 @@
 #include "codec/TGAHeader.h"
 #include "codec/WriteTGA.h"
 #include "files/FileSystem.h"
+#include "files/ReplacementFile.h"
 #include "files/SystemPath.h"
 #include "files/SystemReason.h"
 #include "gfxstream/Exception.h"
@@ -46,33 +46,37 @@ std::uint8_t AlphaBitsOf(GFXStream::InputStream& input) {
 // Creates the destination's folders when asked, then writes the rows and
 // puts the file in place. `writing` tells the caller's handler that a
 // failure is the system's to explain.
-void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const FileTimes& times,
-           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
-           GFXStream::FileOutputStream& output, FileResult& result, bool& writing) {
+void Write(const BatchJob& job, const PlannedDestination& destination, RowSource& rows,
+           std::uint8_t alphaBits, const FileTimes& times, const ConvertOptions& options,
+           GFXStream::MappedFileInputStream& input, GFXStream::FileOutputStream& output,
+           FolderCache& folders, ReplacementFile& replacement, FileResult& result, bool& writing) {
     std::string& log = result.log;
     ClearSystemError();
     // Under --no-clobber a file that takes the name meanwhile is left alone.
     const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
-    if (!output.OpenReplacement(job.destination.c_str(), ifTaken, options.createFolders)) {
-        if (output.NameTaken()) {
+    if (!replacement.Open(job.destination.c_str(), ifTaken, options.createFolders,
+                          &destination.known, &folders)) {
+        if (replacement.NameTaken()) {
             AppendLog(log, "%s\n", kSkippedExistingText);
             result.outcome = FileOutcome::Skipped;
             return;
         }
         const int error = LastSystemError();
-        const std::string why = output.FailureText() != nullptr
-                                    ? output.FailureText()
+        const std::string why = replacement.FailureText() != nullptr
+                                    ? replacement.FailureText()
                                     : WhyNotOpened(job.destination.c_str(), error, false);
         AppendLog(log, "%s%s\n", kUnableToOpenText, InParentheses(why).c_str());
         return;
     }
+    output.Attach(replacement.Handle());
     writing = true;
     ClearSystemError();
     WriteTGA(output, rows, options.rle, alphaBits);
     // Released before the new file takes the name, so that a destination
     // equal to the source can be replaced.
     input.Close();
-    result.finished = output.Finish();
+    output.Close();
+    result.finished = replacement.Finish(output.Stored());
     result.outcome = FileOutcome::Converted;
     result.doneAt = log.size();
     AppendLog(log, "Done");
@@ -88,7 +92,7 @@ void Write(const BatchJob& job, RowSource& rows, std::uint8_t alphaBits, const F
 
 void Convert(const BatchJob& job, const PlannedDestination& destination,
              const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
-             GFXStream::FileOutputStream& output, FileResult& result) {
+             GFXStream::FileOutputStream& output, FolderCache& folders, FileResult& result) {
     std::string& log = result.log;
     log = ShownName(job.shownName);
     const std::string arrow = "->" + ShownName(job.destination) + "...";
@@ -127,32 +131,33 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
     // while writing is the system's to explain.
     bool imageRead = false;
     bool writing = false;
+    // Declared here so that its failure is known in the handlers; a new
+    // file not handed over is removed when it goes.
+    ReplacementFile replacement;
     try {
         const std::uint8_t alphaBits = options.keepAlphaBits ? AlphaBitsOf(input) : 0;
-        if (options.skipNormal && !options.rle && AlreadyInNormalForm(input, alphaBits)) {
+        if (options.skipNormal && !options.rle &&
+            AlreadyInNormalForm(input, options.keepAlphaBits)) {
             AppendLog(log, "%s%s\n", arrow.c_str(), kSkippedNormalText);
             result.outcome = FileOutcome::Skipped;
             return;
         }
         // Written straight from the file, a window and a row at a time, in
-        // either encoding; a large picture's rows are read by position. A
-        // file read whole is written from memory: reading its rows again
-        // would only add system calls.
-        std::optional<GFXStream::PositionalFileInputStream> bulk;
-        if (!input.InMemory()) {
-            bulk.emplace(input.Handle(), input.Size());
-        }
-        TGAFileRows rows(input, bulk ? &*bulk : nullptr);
+        // either encoding; a large picture's rows are read by position.
+        // A file read whole is written from memory.
+        GFXStream::PositionalFileInputStream bulk(input.Handle(), input.Size());
+        TGAFileRows rows(input, input.InMemory() ? nullptr : &bulk);
         imageRead = true;
         log += arrow;
         if (options.dryRun) {
             AppendLog(log, "%s\n", destination.exists ? kWouldReplaceText : kWouldWriteText);
             result.outcome = FileOutcome::Converted;
         } else {
-            Write(job, rows, alphaBits, times, options, input, output, result, writing);
+            Write(job, destination, rows, alphaBits, times, options, input, output, folders,
+                  replacement, result, writing);
         }
     } catch (const GFXStream::Exception& caught) {
-        if (output.NameTaken()) {
+        if (replacement.NameTaken()) {
             AppendLog(log, "%s\n", kSkippedExistingText);
             result.outcome = FileOutcome::Skipped;
             return;
@@ -171,21 +176,22 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
 
 FileResult ConvertOneFile(const BatchJob& job, const PlannedDestination& destination,
                           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
-                          GFXStream::FileOutputStream& output) noexcept {
+                          GFXStream::FileOutputStream& output, FolderCache& folders) noexcept {
     FileResult result;
     if (destination.waits) {
         result.deferred = true;
         return result;
     }
     try {
-        Convert(job, destination, options, input, output, result);
+        Convert(job, destination, options, input, output, folders, result);
     } catch (...) {
         // Even the log text could not be built (memory ran out while it
         // was); the batch's in-order step says so in its place.
         result.log.clear();
     }
     // Whatever happened, both streams end closed. A failed output drops its
-    // pending bytes and its temporary file instead of flushing them again.
+    // pending bytes instead of flushing them again; its new file is gone
+    // already.
     input.Close();
     output.Discard();
     return result;

@@ -9,6 +9,8 @@
 #include "batch/ConvertJobs.h"
 #include "batch/DestinationPlan.h"
 #include "batch/LogSink.h"
+#include "files/FolderCache.h"
+#include "files/ReplacementGroup.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 
@@ -31,12 +33,14 @@ struct FileResult {
 // job before its source is read.
 // The streams are the caller's, closed on entry and closed again on return
 // whatever happened; they are passed in so that one pair serves many files.
+// `folders`: the batch's destination folders, shared by every file.
 // A converted file is left to the caller to put in place (GroupedCommit).
 // Never raises: every failure, running out of memory included, ends as a
 // failed result.
 FileResult ConvertOneFile(const BatchJob& job, const PlannedDestination& destination,
                           const ConvertOptions& options, GFXStream::MappedFileInputStream& input,
-                          GFXStream::FileOutputStream& output) noexcept;
+                          GFXStream::FileOutputStream& output,
+                          Files::FolderCache& folders) noexcept;
 
 // Texts of the failures that the codec does not name itself.
 inline constexpr const char* kUnableToOpenText = "Unable to open file";

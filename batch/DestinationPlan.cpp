@@ -29,6 +29,7 @@ namespace {
 // identity that every name of it shares.
 struct Found {
     bool exists = false;
+    bool missing = false;  // nothing there, for certain (not merely unknown)
     bool folder = false;
     bool regular = false;
     std::string identity;
@@ -39,6 +40,7 @@ Found Look(const std::string& path, bool followLinks) {
     struct stat info {};
     Found found;
     const int status = followLinks ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    found.missing = status != 0 && errno == ENOENT;
     if (status == 0) {
         found.exists = true;
         found.folder = S_ISDIR(info.st_mode);
@@ -102,6 +104,8 @@ struct Folder {
     // still leads elsewhere.
     std::string closed;
     bool exists = false;
+    bool missing = false;  // for certain
+    std::string identity;  // when it exists
 };
 
 Folder LookAtFolder(const std::string& path) {
@@ -109,8 +113,10 @@ Folder LookAtFolder(const std::string& path) {
     const std::string spelt = path.empty() ? "." : path;
     folder.canonical = CanonicalPath(Files::SystemPath(spelt));
     Found found = Look(spelt, true);
+    folder.missing = found.missing;
     if (found.exists) {
         folder.exists = found.folder;
+        folder.identity = found.identity;
         if (found.folder) {
             folder.closed = WhyNotWritable(spelt);
         } else {
@@ -138,6 +144,7 @@ Folder LookAtFolder(const std::string& path) {
 // resolved path, so that a link to a name not yet taken counts as that name.
 struct Target {
     std::string key;
+    bool missing = false;  // for certain
     bool exists = false;
     bool folder = false;
     bool regular = false;
@@ -150,6 +157,7 @@ Target Resolve(const std::string& destination, const Folder& folder) {
     const fs::path path = Files::SystemPath(destination);
     // Nothing stands in a folder that does not exist yet.
     const Found named = folder.exists ? Look(destination, false) : Found{};
+    target.missing = folder.exists ? named.missing : folder.missing;
     if (!named.exists) {
         target.key = "path:" + Files::CaseFolded(Files::PathText(
                                    Files::SystemPath(folder.canonical) / path.filename()));
@@ -211,6 +219,15 @@ std::vector<PlannedDestination> PlanDestinations(const std::vector<BatchJob>& jo
         } else if (!targets[i].viaLink) {
             planned.unwritable = folder.closed;
         }
+        // Only what was found for certain stands for a second look: no
+        // file, or a regular file that is no link.
+        Files::KnownDestination& found = planned.known;
+        found.resolved =
+            targets[i].missing || (targets[i].exists && targets[i].regular && !targets[i].viaLink &&
+                                   !targets[i].identity.empty());
+        found.exists = targets[i].exists;
+        found.identity = targets[i].identity;
+        found.folderIdentity = folder.exists ? folder.identity : std::string();
     }
 
     // Sources are looked at where it matters: where a destination exists it

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "batch/BatchJob.h"
+#include "files/FolderCache.h"
 
 namespace Batch {
 
@@ -43,6 +44,9 @@ struct PlannedDestination {
     // The source's identity, where its destination is shared or exists:
     // two names of one file have the same.
     std::string source;
+    // What was found there, handed to the file layer so that it does not
+    // look again.
+    Files::KnownDestination known;
 };
 
 std::vector<PlannedDestination> PlanDestinations(const std::vector<BatchJob>& jobs);

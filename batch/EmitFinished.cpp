@@ -55,7 +55,7 @@ FileResult Decide(BatchRun& run, std::size_t index) {
             run.output = std::make_unique<GFXStream::FileOutputStream>();
         }
         planned.waits = false;
-        return ConvertOneFile(job, planned, run.options, *run.input, *run.output);
+        return ConvertOneFile(job, planned, run.options, *run.input, *run.output, run.folders);
     }
     FileResult result;
     result.log = ShownName(job.shownName) + "->" + ShownName(job.destination) + "...";

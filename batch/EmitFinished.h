@@ -45,6 +45,8 @@ struct BatchRun {
     // The streams of the files converted in the in-order step.
     std::unique_ptr<GFXStream::MappedFileInputStream> input;
     std::unique_ptr<GFXStream::FileOutputStream> output;
+    // The destination folders of the batch, shared by every file.
+    Files::FolderCache folders;
 };
 
 // `results` are those of jobs[first], jobs[first + 1], ...

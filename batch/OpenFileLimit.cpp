@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "files/FolderCache.h"
+
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -10,9 +12,10 @@ namespace Batch {
 
 namespace {
 
-// Descriptors left for what the process holds besides the batch: the
-// standard streams, a window system's connections, the log.
-constexpr std::uint64_t kReserved = 48;
+// Descriptors left for what the process holds besides the files: the
+// standard streams, a window system's connections, the log, and the
+// destination folders the batch keeps open (FolderCache).
+constexpr std::uint64_t kReserved = 48 + Files::FolderCache::kMostFolders;
 // A file in a worker's hands holds at most its input, its new file, the
 // folder and the file being replaced.
 constexpr std::uint64_t kPerFileInHand = 4;

@@ -15,10 +15,11 @@ constexpr std::chrono::milliseconds kStopPoll{50};
 
 class Pool {
   public:
-    Pool(const BatchRun& run, std::size_t aheadFiles)
+    Pool(BatchRun& run, std::size_t aheadFiles)
         : jobs_(run.jobs),
           options_(run.options),
           plan_(run.plan),
+          folders_(run.folders),
           slots_(run.jobs.size()),
           aheadLimit_(std::max<std::size_t>(aheadFiles, 1)) {}
 
@@ -106,7 +107,8 @@ class Pool {
                 }
                 index = next_++;
             }
-            FileResult result = ConvertOneFile(jobs_[index], plan_[index], options_, input, output);
+            FileResult result =
+                ConvertOneFile(jobs_[index], plan_[index], options_, input, output, folders_);
             {
                 std::lock_guard lock(mutex_);
                 slots_[index].result = std::move(result);
@@ -119,6 +121,7 @@ class Pool {
     const std::vector<BatchJob>& jobs_;
     const ConvertOptions& options_;
     const std::vector<PlannedDestination>& plan_;
+    Files::FolderCache& folders_;  // shared, guarded by its own lock
     std::vector<Slot> slots_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;

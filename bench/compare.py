@@ -508,6 +508,11 @@ def tools_of(case, cli, cli_has_jobs, convert, mogrify, gm, pillow):
         # i[0] holds the pristine files, o the folder refilled with them.
         tools = [Tool("cp -r + sync", lambda i, o: ["sh", "-c", 'cp -r "$0"/. "$1" && sync', i[0], o],
                       checked=False)]
+        if shutil.which("rsync"):
+            # rsync replaces as Tessary does: a temporary file renamed over
+            # the old one (-I: every file, though size and time match).
+            tools.append(Tool("rsync -rI + sync", lambda i, o: [
+                "sh", "-c", 'rsync -rI "$0"/ "$1"/ && sync', i[0], o], checked=False))
         if cli:
             tools.append(Tool("tessary-cli", lambda i, o: [cli, "-q", "-o", o, o]))
             if cli_has_jobs:
@@ -781,11 +786,12 @@ def report(cases, results, verdicts, failures, pictures):
         key = floor_key(case)
         return med[key][:2] if key in med else None
 
-    def paired(case, tool, index):
+    def paired(case, tool, index, against=None):
         """The median over repetitions of the tool's time over the floor's
-        in the same repetition (0: wall, 1: CPU): on a loaded machine a
-        ratio of one run to its neighbour swings less than one of medians."""
-        key = floor_key(case)
+        (or the tool `against`'s) in the same repetition (0: wall, 1: CPU):
+        on a loaded machine a ratio of one run to its neighbour swings less
+        than one of medians."""
+        key = (case, against) if against else floor_key(case)
         if key not in results or (case, tool) not in results:
             return None
         pairs = [t[index] / f[index] for t, f in zip(results[(case, tool)], results[key]) if f[index] > 0]
@@ -847,6 +853,9 @@ def targets(cases, med, verdicts, paired):
     if "inplace" in cases:
         add("batch in place, default jobs <= 1.3 x (cp -r + sync)", ratio("inplace", "tessary-cli"), 1.3)
         add("batch in place, -j 1 <= 1.6 x (cp -r + sync)", ratio("inplace", "tessary-cli -j 1"), 1.6)
+        if ("inplace", "rsync -rI + sync") in med:
+            add("batch in place, default jobs <= 1.0 x (rsync -rI + sync)",
+                paired("inplace", "tessary-cli", 0, "rsync -rI + sync"), 1.0)
     for case in ("raw256", "rle256"):
         for tool in ("tessary-cli", "tessary-cli --rle"):
             if case in cases and (case, tool) in med:

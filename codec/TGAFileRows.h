@@ -63,8 +63,9 @@ class TGAFileRows : public RowSource {
     }
 
     const TGAHeader& Header() const { return header; }
-    // Where the pixel data ends in the range: what follows is neither
-    // read nor written.
+    // Where the pixel data starts and ends in the range: what follows is
+    // neither read nor written.
+    std::uint64_t PixelStart() const { return pixelStart; }
     std::uint64_t PixelEnd() const { return pixelEnd; }
     // Whether a run-length packet carries on from one stored row into the
     // next, which many readers cannot follow.

@@ -1,13 +1,20 @@
-// The few file-system operations the output stream needs, kept behind one
-// small interface so that each operating system supplies its own.
+// The few file-system operations the output streams and replacements need,
+// kept behind one small interface so that each operating system supplies
+// its own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "files/FileHandle.h"
+#include "files/FolderCache.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace Files {
 
@@ -47,31 +54,8 @@ inline constexpr const char* kEmptyFileText = "Empty file";
 // disk first, its metadata kept) or leave it alone.
 enum class IfNameTaken { Replace, Keep };
 
-// Safe replacement of one file: a new file is written beside the target and
-// then moved over it in one step, so a reader (or a crash) sees the old file
-// or the new one, never a mixture.
-//
-// The new file is a new file: other hard links to the target keep the old
-// content. Where the file system allows it, it is anonymous until it is
-// complete (nothing is left behind if the process dies); otherwise it is a
-// hidden file of the target's folder, ".<name>.tessary-<16 hex digits>.tmp",
-// locked until it is renamed. A later run that writes into that folder
-// removes such a file if this one dies: only a name of exactly that form,
-// a regular file with one link, owned by the running user and locked by no
-// live run. While a replacement is written it is open
-// to the owner alone; the target's mode, owner, group, ACL and extended
-// attributes are given to it only once it is complete.
-//
-// A new name is taken in one step that fails if the name appeared
-// meanwhile; that file is then treated as existing (see IfNameTaken).
-//
-// The link rule: a symbolic link on the way to the target (a folder or the
-// last name) is followed, so that the link stays and the file it leads to
-// is replaced, unless it lies in a folder that a user other than the
-// running one may write (see OthersMayWrite) and belongs to someone other
-// than the running user or root: that replacement fails with
-// kUntrustedLinkText. A link that leads to no file is never written
-// through (kDanglingLinkText).
+// What one replacement holds while it is made and committed; its rules
+// are told in ReplacementFile.h, which is the way to use it.
 struct Replacement {
     std::string target;     // the path that will be replaced, links resolved
     std::string temporary;  // the hidden file's name, empty while it has none
@@ -94,22 +78,33 @@ struct Replacement {
     bool nameTaken = false;
     std::uint64_t size = 0;  // bytes written, known once finished
 #ifndef _WIN32
-    int folder = -1;    // the target's folder, held open
-    std::string name;   // the target's name in it
-    int original = -1;  // the file being replaced, until its metadata is kept
+    int folder = -1;  // the target's folder, held open
+    // The cache's entry for the folder, which keeps it open, when it came
+    // from a FolderCache; otherwise `folder` is the replacement's own.
+    std::shared_ptr<FolderCache::Folder> cached;
+    struct stat folderInfo {};  // device and inode of the folder
+    std::string name;           // the target's name in it
+    int original = -1;          // the file being replaced, until its metadata is kept
+    struct stat originalInfo {};
+    bool originalFindOnly = false;  // opened only to find it (O_PATH)
     bool anonymous = false;
 #endif
 };
 
 // With `createFolders`, the folders missing on the way to the target are
-// made, under the link rule like the rest of the way.
+// made, under the link rule like the rest of the way. With `known` and
+// `folders`, what the plan learnt stands for looking again: the folder
+// comes from the cache, and the name is not looked at where the plan found
+// nothing; where the two disagree with what is found, the target is
+// resolved as without them.
 bool CreateReplacement(const char* target, Replacement& replacement,
-                       IfNameTaken ifTaken = IfNameTaken::Replace, bool createFolders = false);
+                       IfNameTaken ifTaken = IfNameTaken::Replace, bool createFolders = false,
+                       const KnownDestination* known = nullptr, FolderCache* folders = nullptr);
 
-// The file is complete: gives it what the old file had, then, unless it
-// waits for a group, moves it into place (first forcing it to disk when it
-// replaces an existing file).
-bool FinishReplacement(Replacement& replacement);
+// The file is complete, `size` bytes long: gives it what the old file had,
+// then, unless it waits for a group, moves it into place (first forcing it
+// to disk when it replaces an existing file).
+bool FinishReplacement(Replacement& replacement, std::uint64_t size);
 
 // The steps of committing finished replacements together: one flush of
 // every file system they are on (each file on its own where the system has
@@ -126,7 +121,7 @@ void DiscardReplacement(Replacement& replacement) noexcept;
 void RemoveFile(const std::string& path);
 
 // The link rule for a name found in `folder`: true when it is no link, or a
-// link that may be followed (see Replacement). A name that cannot be looked
+// link that may be followed (see ReplacementFile.h). A name that cannot be looked
 // at counts as followed; opening it then says why.
 bool FollowsLink(const std::string& folder, const std::string& name);
 

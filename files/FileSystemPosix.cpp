@@ -326,9 +326,11 @@ struct FolderFacts {
     bool appendOnly = false;  // names can be added to it, never replaced
 };
 
-FolderFacts VisitFolder(int folder) {
-    struct stat info {};
+// Also answers the folder's device and inode in `info` (zero when it
+// cannot be asked).
+FolderFacts VisitFolder(int folder, struct stat& info) {
     if (::fstat(folder, &info) != 0) {
+        info = {};
         return {};
     }
     static std::mutex knownLock;
@@ -365,13 +367,9 @@ int CreateAnonymous(int folder, mode_t mode) {
         errno = EOPNOTSUPP;
         return -1;
     }
-    const int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-    if (fd >= 0) {
-        // Locked like a named one, for the moment it is linked in to be
-        // renamed.
-        ::flock(fd, LOCK_EX);
-    }
-    return fd;
+    // Not locked: nothing can find it until it is linked in, and it is
+    // locked then where it takes a temporary name (see PutInPlace).
+    return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
 }
 
 bool NoAnonymousFiles(int error) {
@@ -405,6 +403,105 @@ int CreateNamed(int folder, const std::string& name, mode_t mode, std::string& c
     }
     errno = EEXIST;
     return -1;
+}
+
+}  // namespace
+
+// A folder held open for a batch (see FolderCache.h).
+struct FolderCache::Folder {
+    int fd = -1;
+    struct stat info {};
+    FolderFacts facts;
+    // Whether a new file may inherit an ACL from it, as asked when it was
+    // opened; true when that could not be asked.
+    bool defaultAcl = true;
+    // Another folder than the first one opened under its path.
+    bool replaced = false;
+    // Who a new file in it belongs to, the same for every file this process
+    // makes there: learnt from the first.
+    std::mutex ownerLock;
+    bool ownerKnown = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+
+    Folder() = default;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+namespace {
+
+// The owner and group of a new file in `folder` (null: one not held in a
+// cache), in `owner`'s st_uid and st_gid.
+bool NewFileOwner(FolderCache::Folder* folder, int file, struct stat& owner) {
+    if (folder == nullptr) {
+        return ::fstat(file, &owner) == 0;
+    }
+    std::lock_guard guard(folder->ownerLock);
+    if (!folder->ownerKnown) {
+        if (::fstat(file, &owner) != 0) {
+            return false;
+        }
+        folder->uid = owner.st_uid;
+        folder->gid = owner.st_gid;
+        folder->ownerKnown = true;
+    }
+    owner.st_uid = folder->uid;
+    owner.st_gid = folder->gid;
+    return true;
+}
+
+std::string IdentityOf(const struct stat& info) {
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+// The target as the batch's plan found it, its folder from the cache; false
+// when that cannot stand for looking, and the target is resolved afresh.
+// An existing file is opened at once, without effects (no link followed,
+// no wait, no terminal taken), and must be the regular file the plan saw;
+// its mode and owners as they are then are what the new file is given.
+bool TakeKnown(const char* target, const KnownDestination& known, FolderCache& folders,
+               bool createFolders, Replacement& replacement, struct stat& existing) {
+    if (!known.resolved) {
+        return false;
+    }
+    const std::string path(target);
+    std::string name = NameOf(path);
+    if (name.empty() || name == "." || name == "..") {
+        return false;
+    }
+    const int error = errno;
+    const char* failure = nullptr;
+    std::shared_ptr<FolderCache::Folder> folder =
+        folders.Open(FolderOf(path), createFolders, failure);
+    if (!folder || folder->replaced || folder->info.st_ino == 0 ||
+        (!known.folderIdentity.empty() && IdentityOf(folder->info) != known.folderIdentity)) {
+        errno = error;
+        return false;
+    }
+    if (known.exists) {
+        int fd = ::openat(folder->fd, name.c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0 || ::fstat(fd, &existing) != 0 || !S_ISREG(existing.st_mode) ||
+            IdentityOf(existing) != known.identity) {
+            CloseQuietly(fd);
+            errno = error;
+            return false;
+        }
+        replacement.original = fd;
+        replacement.originalInfo = existing;
+    }
+    replacement.folder = folder->fd;
+    replacement.folderInfo = folder->info;
+    replacement.cached = std::move(folder);
+    replacement.name = std::move(name);
+    replacement.target = path;
+    return true;
 }
 
 void AddNote(std::string& notes, const char* what) {
@@ -466,10 +563,11 @@ bool AttributeValue(int fd, const std::string& viaProc, const std::string& name,
 constexpr const char* kAccessAcl = "system.posix_acl_access";
 
 // Gives the new file the old one's extended attributes, its ACL among them.
-void KeepAttributes(int from, int to, std::string& notKept) {
-    // A file opened only to find it (the user may write it but not read it)
-    // is reached through its /proc path instead.
-    const std::string viaProc = (::fcntl(from, F_GETFL) & O_PATH) != 0 ? ProcPathOf(from) : "";
+// `findOnly`: the old file was opened only to find it (the user may write it
+// but not read it); it is reached through its /proc path instead.
+// `mayInherit`: the new file may have inherited an ACL from its folder.
+void KeepAttributes(int from, bool findOnly, int to, bool mayInherit, std::string& notKept) {
+    const std::string viaProc = findOnly ? ProcPathOf(from) : "";
     const std::vector<std::string> names = AttributeNames(from, viaProc);
     bool hadAcl = false;
     std::vector<char> value;
@@ -489,7 +587,8 @@ void KeepAttributes(int from, int to, std::string& notKept) {
     }
     // An ACL the new file inherited from its folder, which the old file did
     // not have, would open it to others.
-    if (!hadAcl && ::fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
+    if (!hadAcl && mayInherit && ::fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA &&
+        errno != ENOTSUP) {
         AddNote(notKept, "ACL");
     }
 }
@@ -526,9 +625,11 @@ void KeepFlags(int from, int to, std::string& notKept) {
 // permissions, and without the owner or the group the set-user-ID and
 // set-group-ID bits go.
 void KeepMetadata(Replacement& replacement) {
-    struct stat old {};
+    struct stat old = replacement.originalInfo;
     struct stat mine {};
-    if (::fstat(replacement.original, &old) != 0 || ::fstat(replacement.file, &mine) != 0) {
+    FolderCache::Folder* const folder = replacement.cached.get();
+    if ((old.st_ino == 0 && ::fstat(replacement.original, &old) != 0) ||
+        !NewFileOwner(folder, replacement.file, mine)) {
         AddNote(replacement.notKept, "permissions");
         return;
     }
@@ -560,7 +661,8 @@ void KeepMetadata(Replacement& replacement) {
         }
         mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
     }
-    KeepAttributes(replacement.original, replacement.file, replacement.notKept);
+    KeepAttributes(replacement.original, replacement.originalFindOnly, replacement.file,
+                   folder == nullptr || folder->defaultAcl, replacement.notKept);
     KeepFlags(replacement.original, replacement.file, replacement.notKept);
     if (::fchmod(replacement.file, mode) != 0) {
         AddNote(replacement.notKept, "permissions");
@@ -689,7 +791,7 @@ bool CloseFile(FileHandle file) {
 }
 
 bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
-                       bool createFolders) {
+                       bool createFolders, const KnownDestination* known, FolderCache* folders) {
     replacement = {};
     replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {
@@ -698,9 +800,24 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
     }
     struct stat existing {};
     bool exists = false;
-    if (!ResolveTarget(target, createFolders, replacement, existing, exists)) {
+    const bool asPlanned =
+        known != nullptr && folders != nullptr &&
+        TakeKnown(target, *known, *folders, createFolders, replacement, existing);
+    if (asPlanned) {
+        exists = known->exists;
+    } else if (!ResolveTarget(target, createFolders, replacement, existing, exists)) {
         return false;
     }
+    // A folder from the cache was visited when it was opened.
+    bool visited = replacement.cached != nullptr;
+    FolderFacts facts = visited ? replacement.cached->facts : FolderFacts{};
+    const auto visit = [&] {
+        if (!visited) {
+            facts = VisitFolder(replacement.folder, replacement.folderInfo);
+            visited = true;
+        }
+        return facts;
+    };
     const char* name = replacement.name.c_str();
     if (exists) {
         if (ifTaken == IfNameTaken::Keep) {
@@ -714,11 +831,14 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
             DiscardReplacement(replacement);
             return false;
         }
-        replacement.original =
-            ::openat(replacement.folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (replacement.original < 0) {
+            replacement.original =
+                ::openat(replacement.folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        }
         if (replacement.original < 0 && errno == EACCES) {
             replacement.original =
                 ::openat(replacement.folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            replacement.originalFindOnly = replacement.original >= 0;
         }
         if (replacement.original < 0 && errno == EWOULDBLOCK) {
             // Another program holds a lease on it; waiting for that program
@@ -732,13 +852,13 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
         }
         // In an append-only folder a name can be added but never replaced:
         // refused before anything is written there that could not be removed.
-        if (VisitFolder(replacement.folder).appendOnly) {
+        if (visit().appendOnly) {
             errno = EPERM;
             DiscardReplacement(replacement);
             return false;
         }
     }
-    VisitFolder(replacement.folder);
+    visit();
     // Private while it is written; a new name takes the usual mode at once,
     // there being nothing older to protect.
     const mode_t mode = exists ? 0600 : 0666;
@@ -760,15 +880,12 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
     return true;
 }
 
-bool FinishReplacement(Replacement& replacement) {
+bool FinishReplacement(Replacement& replacement, std::uint64_t size) {
     if (replacement.original >= 0) {
         KeepMetadata(replacement);
         CloseQuietly(replacement.original);
     }
-    struct stat info {};
-    if (::fstat(replacement.file, &info) == 0) {
-        replacement.size = static_cast<std::uint64_t>(info.st_size);
-    }
+    replacement.size = size;
     if (replacement.waitsForGroup) {
         return true;
     }
@@ -782,8 +899,10 @@ void SyncReplacements(const std::vector<Replacement*>& replacements, std::vector
     std::vector<dev_t> devices(replacements.size());
     for (std::size_t i = 0; i < replacements.size(); ++i) {
         const Replacement& replacement = *replacements[i];
-        struct stat info {};
-        if (!ok[i] || replacement.file < 0 || ::fstat(replacement.file, &info) != 0) {
+        // A file is on its folder's file system.
+        struct stat info = replacement.folderInfo;
+        if (!ok[i] || replacement.file < 0 ||
+            (info.st_ino == 0 && ::fstat(replacement.file, &info) != 0)) {
             continue;
         }
         devices[i] = info.st_dev;
@@ -840,7 +959,8 @@ bool PutInPlace(Replacement& replacement) {
             return false;
         }
     }
-    if (replacement.anonymous && replacement.temporary.empty() && !LinkAnonymous(replacement)) {
+    if (replacement.anonymous && replacement.temporary.empty() &&
+        (::flock(replacement.file, LOCK_EX) != 0 || !LinkAnonymous(replacement))) {
         replacement.failure = kUnableToRenameText;
         return false;
     }
@@ -867,9 +987,9 @@ bool PutInPlace(Replacement& replacement) {
 void SyncFolders(const std::vector<Replacement*>& replacements) {
     std::vector<std::pair<dev_t, ino_t>> done;
     for (Replacement* replacement : replacements) {
-        struct stat info {};
+        struct stat info = replacement->folderInfo;
         if (!replacement->replacesExisting || replacement->folder < 0 ||
-            ::fstat(replacement->folder, &info) != 0) {
+            (info.st_ino == 0 && ::fstat(replacement->folder, &info) != 0)) {
             continue;
         }
         bool seen = false;
@@ -890,7 +1010,39 @@ void DiscardReplacement(Replacement& replacement) noexcept {
         ::unlinkat(replacement.folder, replacement.temporary.c_str(), 0);
         replacement.temporary.clear();
     }
-    CloseQuietly(replacement.folder);
+    if (replacement.cached) {
+        replacement.cached.reset();  // the cache's to close
+        replacement.folder = -1;
+    } else {
+        CloseQuietly(replacement.folder);
+    }
+}
+
+std::shared_ptr<FolderCache::Folder> FolderCache::Open(const std::string& path, bool create,
+                                                       const char*& failure) {
+    std::lock_guard guard(lock);
+    for (auto at = held.begin(); at != held.end(); ++at) {
+        if (at->first == path) {
+            std::rotate(at, at + 1, held.end());
+            return held.back().second;
+        }
+    }
+    const int fd = OpenFolder(path, failure, create);
+    if (fd < 0) {
+        return nullptr;
+    }
+    auto folder = std::make_shared<Folder>();
+    folder->fd = fd;
+    folder->facts = VisitFolder(fd, folder->info);
+    const ssize_t acl = ::fgetxattr(fd, "system.posix_acl_default", nullptr, 0);
+    folder->defaultAcl = acl > 0 || (acl < 0 && errno != ENODATA && errno != ENOTSUP);
+    const auto first = firstSeen.emplace(path, IdentityOf(folder->info)).first;
+    folder->replaced = first->second != IdentityOf(folder->info);
+    if (held.size() >= kMostFolders) {
+        held.erase(held.begin());  // open still while a replacement holds it
+    }
+    held.emplace_back(path, folder);
+    return folder;
 }
 
 void RemoveFile(const std::string& path) {
@@ -933,20 +1085,19 @@ OpenedInput OpenInput(const char* path) {
         return input;
     }
     // The very file found is opened for reading, through its descriptor, so
-    // nothing can be put in its place in between, and what the first look
-    // found holds for it. Only a reopening by name must be checked against
-    // that look. A lease another program holds is not waited for.
+    // nothing can be put in its place in between. A lease another program
+    // holds is not waited for.
     const bool throughDescriptor = ProcFdUsable();
     int fd = throughDescriptor
                  ? ::open(ProcPathOf(found).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                  : ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int error = errno;
-    struct stat opened {};
+    // Opened by name, the file may have been swapped since it was looked at.
+    struct stat opened = info;
     if (fd >= 0 && !throughDescriptor &&
         (::fstat(fd, &opened) != 0 || opened.st_ino != info.st_ino ||
          opened.st_dev != info.st_dev)) {
         CloseQuietly(fd);
-        fd = -1;
         input.whyNot = GFXStream::kFileChangedText;
     } else if (fd < 0) {
         input.whyNot =
@@ -955,7 +1106,7 @@ OpenedInput OpenInput(const char* path) {
     CloseQuietly(found);
     if (fd >= 0) {
         input.file = fd;
-        input.size = static_cast<std::uint64_t>(throughDescriptor ? info.st_size : opened.st_size);
+        input.size = static_cast<std::uint64_t>(opened.st_size);
     }
     return input;
 }

@@ -110,8 +110,9 @@ bool CloseFile(FileHandle file) {
     return ::CloseHandle(file) != 0;
 }
 
+// What a plan learnt is not used here: each target is resolved as given.
 bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
-                       bool createFolders) {
+                       bool createFolders, const KnownDestination*, FolderCache*) {
     replacement = {};
     replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {
@@ -166,11 +167,8 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
     return false;
 }
 
-bool FinishReplacement(Replacement& replacement) {
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(replacement.file, &size)) {
-        replacement.size = static_cast<std::uint64_t>(size.QuadPart);
-    }
+bool FinishReplacement(Replacement& replacement, std::uint64_t size) {
+    replacement.size = size;
     // Windows keeps its write-through move for each file: there is no flush
     // of a whole volume that an ordinary user may ask for.
     return SyncFile(replacement.file) && PutInPlace(replacement);

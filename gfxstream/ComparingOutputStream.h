@@ -10,9 +10,11 @@
 #include "gfxstream/BlockOutputStream.h"
 #include "gfxstream/InputStream.h"
 
-class ComparingOutputStream : public GFXStream::BlockOutputStream {
+namespace GFXStream {
+
+class ComparingOutputStream : public BlockOutputStream {
   public:
-    explicit ComparingOutputStream(GFXStream::InputStream& original) : original_(original) {}
+    explicit ComparingOutputStream(InputStream& original) : original_(original) {}
 
     void Write(const void* buffer, std::uint32_t n) override {
         const auto* data = static_cast<const std::uint8_t*>(buffer);
@@ -29,6 +31,8 @@ class ComparingOutputStream : public GFXStream::BlockOutputStream {
     bool SameAsOriginal() const { return same_ && original_.Remaining() == 0; }
 
   private:
-    GFXStream::InputStream& original_;
+    InputStream& original_;
     bool same_ = true;
 };
+
+}  // namespace GFXStream

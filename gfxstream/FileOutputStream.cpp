@@ -39,25 +39,18 @@ bool FileOutputStream::Open(const char* fileName, bool truncate) {
         return false;
     }
     fileHandle = Files::OpenForWriting(fileName, truncate);
+    owned = true;
+    stored = 0;
     return IsOpen();
 }
 
-bool FileOutputStream::OpenReplacement(const char* targetName, Files::IfNameTaken ifTaken,
-                                       bool createFolders) {
-    if (IsOpen()) {
+bool FileOutputStream::Attach(Files::FileHandle file) {
+    if (IsOpen() || file == Files::kInvalidFileHandle) {
         return false;
     }
-    Files::Replacement created;
-    failure.clear();
-    nameTaken = false;
-    if (!Files::CreateReplacement(targetName, created, ifTaken, createFolders)) {
-        failure = created.failure != nullptr ? created.failure : created.whyNot;
-        nameTaken = created.nameTaken;
-        return false;
-    }
-    replacement = std::move(created);
-    fileHandle = replacement.file;
-    replacing = true;
+    fileHandle = file;
+    owned = false;
+    stored = 0;
     return true;
 }
 
@@ -86,6 +79,7 @@ void FileOutputStream::StoreDirect(const std::uint8_t* data, std::size_t n) {
         }
         data += written;
         n -= static_cast<std::size_t>(written);
+        stored += static_cast<std::uint64_t>(written);
     }
 }
 
@@ -93,14 +87,15 @@ std::uint32_t FileOutputStream::FreeSpace() {
     return EnsureRing() ? RingFree() : 0;
 }
 
+std::uint32_t FileOutputStream::OldestPending() const {
+    const auto before = static_cast<std::uint32_t>(writePosition - ring.get());
+    return before >= pendingCount ? before - pendingCount : before + kRingSize - pendingCount;
+}
+
 void FileOutputStream::Flush() {
     while (pendingCount != 0) {
         std::uint8_t* const ringStart = ring.get();
-        const auto before = static_cast<std::uint32_t>(writePosition - ringStart);
-        // The oldest pending byte; the pending bytes run from there to
-        // writePosition, wrapping at the ring's end at most once.
-        const std::uint32_t startOffset =
-            before >= pendingCount ? before - pendingCount : before + kRingSize - pendingCount;
+        const std::uint32_t startOffset = OldestPending();
         const std::uint32_t contiguous = std::min(pendingCount, kRingSize - startOffset);
         const std::int64_t written =
             IsOpen() ? SystemWrite(ringStart + startOffset, contiguous) : -1;
@@ -108,6 +103,7 @@ void FileOutputStream::Flush() {
             throw Exception(kUnableToWriteText);
         }
         pendingCount -= static_cast<std::uint32_t>(written);
+        stored += static_cast<std::uint64_t>(written);
     }
     if (ring) {
         writePosition = ring.get();
@@ -205,17 +201,42 @@ void FileOutputStream::WriteGathered(const std::span<const std::uint8_t>* blocks
         OutputStream::WriteGathered(blocks, count);
         return;
     }
-    Flush();
-    Files::WriteBlock pending[kMostBlocks];
-    std::size_t first = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        pending[i] = {blocks[i].data(), blocks[i].size()};
+    // The ring's pending bytes (a header, say) lead the same calls, oldest
+    // first: up to the ring's end, then from its start.
+    Files::WriteBlock pending[kMostBlocks + 2];
+    std::size_t gathered = 0;
+    std::uint32_t ringLeft = pendingCount;
+    if (pendingCount != 0) {
+        std::uint8_t* const ringStart = ring.get();
+        const std::uint32_t startOffset = OldestPending();
+        const std::uint32_t contiguous = std::min(pendingCount, kRingSize - startOffset);
+        pending[gathered++] = {ringStart + startOffset, contiguous};
+        if (contiguous < pendingCount) {
+            pending[gathered++] = {ringStart, pendingCount - contiguous};
+        }
     }
+    for (std::size_t i = 0; i < count; ++i) {
+        pending[gathered++] = {blocks[i].data(), blocks[i].size()};
+    }
+    count = gathered;
+    std::size_t first = 0;
     while (first < count) {
         const std::int64_t written =
             IsOpen() ? SystemWriteGathered(pending + first, count - first) : -1;
         if (written <= 0) {
+            if (ringLeft != 0) {
+                throw Exception(kUnableToWriteText);  // as a flush of the ring says
+            }
             ThrowWriteFailure();
+        }
+        stored += static_cast<std::uint64_t>(written);
+        // What reached the file of the ring's bytes leaves them at once.
+        const auto fromRing = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(ringLeft, static_cast<std::uint64_t>(written)));
+        ringLeft -= fromRing;
+        pendingCount -= fromRing;
+        if (ringLeft == 0 && ring) {
+            writePosition = ring.get();
         }
         // Step past what reached the file: whole blocks, then part of one.
         auto left = static_cast<std::size_t>(written);
@@ -258,6 +279,7 @@ void FileOutputStream::CopyFrom(ByteRangeInputStream& source, std::uint64_t offs
             }
             offset += static_cast<std::uint64_t>(copied);
             n -= static_cast<std::uint64_t>(copied);
+            stored += static_cast<std::uint64_t>(copied);
         }
     }
     OutputStream::CopyFrom(source, offset, n);
@@ -270,47 +292,14 @@ void FileOutputStream::ReleaseRing() {
 }
 
 void FileOutputStream::CloseHandleOnly() {
-    if (IsOpen()) {
+    if (IsOpen() && owned) {
         Files::CloseFile(fileHandle);
-        fileHandle = Files::kInvalidFileHandle;
     }
-}
-
-void FileOutputStream::Commit() {
-    if (!replacing) {
-        Close();
-        return;
-    }
-    Files::ReplacementGroup alone;
-    alone.Add(Finish());
-    const char* const failed = alone.Commit().front();
-    if (failed != nullptr) {
-        throw Exception(failed);
-    }
-}
-
-Files::FinishedReplacement FileOutputStream::Finish() {
-    if (!replacing || !IsOpen()) {
-        throw Exception(kUnableToWriteText);
-    }
-    Flush();
-    ReleaseRing();
-    fileHandle = Files::kInvalidFileHandle;  // from here on the replacement's alone
-    if (!Files::FinishReplacement(replacement)) {
-        nameTaken = replacement.nameTaken;
-        throw Exception(replacement.failure != nullptr ? replacement.failure : kUnableToWriteText);
-    }
-    Files::FinishedReplacement finished(std::move(replacement));
-    replacement = {};
-    replacing = false;
-    return finished;
+    fileHandle = Files::kInvalidFileHandle;
+    owned = false;
 }
 
 void FileOutputStream::Close() {
-    if (replacing) {
-        Discard();
-        return;
-    }
     if (ring) {
         Flush();
     }
@@ -320,12 +309,6 @@ void FileOutputStream::Close() {
 
 void FileOutputStream::Discard() noexcept {
     ReleaseRing();
-    if (replacing) {
-        fileHandle = Files::kInvalidFileHandle;  // the replacement's own, closed with it
-        Files::DiscardReplacement(replacement);
-        replacing = false;
-        replacement = {};
-    }
     CloseHandleOnly();
 }
 

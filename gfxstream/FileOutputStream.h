@@ -7,24 +7,20 @@
 // leaves the pending count at once: after a refused write the bytes already
 // stored are never stored again and the rest stay pending.
 //
-// Two ways to open:
-//  - Open(name, truncate): the file itself, emptied or appended to.
-//  - OpenReplacement(name): a temporary file beside `name` (see
-//    Files::Replacement); Commit() puts it in place of `name` once it is
-//    complete and on disk, or Finish() hands it over, complete, to be
-//    committed with others in a ReplacementGroup. Close() or destruction
-//    without either removes the temporary file, so a failed conversion never
-//    touches the existing file.
+// Two ways to begin:
+//  - Open(name, truncate): the file itself, emptied or appended to; the
+//    stream closes it.
+//  - Attach(file): a file someone else opened and closes (the new file of a
+//    Files::ReplacementFile); the stream only writes to it and lets go of it
+//    on Close or Discard.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "files/FileHandle.h"
 #include "files/FileSystem.h"
-#include "files/ReplacementGroup.h"
 #include "gfxstream/OutputStream.h"
 
 namespace GFXStream {
@@ -39,42 +35,30 @@ class FileOutputStream : public OutputStream {
     ~FileOutputStream() override;
 
     bool Open(const char* fileName, bool truncate);
-    // With `createFolders`, the folders missing on the way are made.
-    bool OpenReplacement(const char* targetName,
-                         Files::IfNameTaken ifTaken = Files::IfNameTaken::Replace,
-                         bool createFolders = false);
-    // Why the last OpenReplacement failed, when the system's texts would not
-    // say (a link that is not followed); null otherwise.
-    const char* FailureText() const { return failure.empty() ? nullptr : failure.c_str(); }
-    // The last OpenReplacement, Commit or Finish failed only because a file
-    // held the name, or took it meanwhile, and was to be kept.
-    bool NameTaken() const { return nameTaken; }
-    // Flushes, forces the content to disk, closes and moves the temporary
-    // file into place. Raises "Unable to write to file" (or the text of a
-    // failed move) when any step fails; the target then keeps its content.
-    void Commit();
-    // Flushes and hands over the complete replacement, giving it what the
-    // old file had; the stream is then closed. Raises as Commit does.
-    Files::FinishedReplacement Finish();
-    // Flushes and closes; a replacement not yet committed is discarded.
-    // Raises when the flush fails, and the stream then stays open.
+    // Writes to `file`, which stays its opener's to close.
+    bool Attach(Files::FileHandle file);
+    // Flushes and closes, or lets go of an attached file. Raises when the
+    // flush fails, and the stream then stays open.
     void Close();
-    // Closes without storing the pending bytes and removes an uncommitted
-    // temporary file. Never raises.
+    // Closes, or lets go of an attached file, without storing the pending
+    // bytes. Never raises.
     void Discard() noexcept;
     void Flush();
     std::uint32_t FreeSpace();
 
     bool IsOpen() const { return fileHandle != Files::kInvalidFileHandle; }
     std::uint32_t PendingCount() const { return pendingCount; }
+    // The bytes that reached the file since it was opened or attached.
+    std::uint64_t Stored() const { return stored; }
 
     void WriteByte(std::uint8_t value) override;
     void WriteWord(std::uint16_t value) override;
     void WriteDword(std::uint32_t value) override;
     void Write(const void* buffer, std::uint32_t n) override;
     // Blocks that together fill less than the ring are written into it as
-    // Write would; more go, after the pending bytes, straight from the
-    // caller's memory in as few system calls as the system allows.
+    // Write would; more go, after the pending bytes and in the same calls,
+    // straight from the caller's memory in as few system calls as the
+    // system allows.
     void WriteGathered(const std::span<const std::uint8_t>* blocks, std::size_t count) override;
     // From a PositionalFileInputStream, at least a ring's worth goes from
     // file to file inside the system, after the pending bytes; where the
@@ -93,6 +77,9 @@ class FileOutputStream : public OutputStream {
   private:
     bool EnsureRing();
     std::uint32_t RingFree() const { return ring ? kRingSize - pendingCount : 0; }
+    // Where the oldest pending byte lies in the ring; the pending bytes run
+    // from there to writePosition, wrapping at the ring's end at most once.
+    std::uint32_t OldestPending() const;
     // Stores all n bytes straight to the file, resuming after short writes.
     void StoreDirect(const std::uint8_t* data, std::size_t n);
     void ReleaseRing();
@@ -102,10 +89,8 @@ class FileOutputStream : public OutputStream {
     std::unique_ptr<std::uint8_t[]> ring;
     std::uint8_t* writePosition = nullptr;
     std::uint32_t pendingCount = 0;
-    Files::Replacement replacement;
-    bool replacing = false;
-    std::string failure;
-    bool nameTaken = false;
+    bool owned = false;  // opened here, and so closed here
+    std::uint64_t stored = 0;
 };
 
 }  // namespace GFXStream

@@ -4,12 +4,10 @@
 // reads, so a file of any size can be read under a small address-space
 // limit and takes at most a window of resident memory.
 //
-// A small file (ReadsWhole) is read instead, whole, with one positional
-// read into a buffer the stream keeps from file to file, at its first read:
-// for such a file, making and tearing down a mapping costs more than the
-// copy. The buffer never grows past kWholeUpTo, whatever the files' sizes.
-// A file found shorter than it was when opened raises kFileChangedText.
-// (POSIX; on Windows every file is mapped.)
+// A small file (at most kReadWholeUpTo bytes) is read whole instead, with
+// one read into a buffer the stream keeps from file to file: mapping and
+// unmapping it would cost more system calls and page-table work than the
+// copy (on POSIX; Windows always maps).
 //
 // Open answers false on any failure (missing, unreadable, not a regular
 // file, empty, or not mappable) and releases what it took, and WhyNot()
@@ -43,9 +41,7 @@ class MappedFileInputStream : public ByteRangeInputStream {
     MappedFileInputStream& operator=(const MappedFileInputStream&) = delete;
     ~MappedFileInputStream() override;
 
-    // `wholeUpTo`: the largest file read whole; only measurements give
-    // another than kWholeUpTo.
-    bool Open(const char* fileName, std::uint64_t wholeUpTo = kWholeUpTo);
+    bool Open(const char* fileName);
     // Why the last Open failed, in the system's words or the file layer's.
     const std::string& WhyNot() const { return whyNot; }
     void Close();
@@ -53,18 +49,15 @@ class MappedFileInputStream : public ByteRangeInputStream {
     std::uint64_t Size() const { return fileSize; }
     // The open file, for reading it by position (PositionalFileInputStream).
     Files::FileHandle Handle() const { return fileHandle; }
-    // Whether the open file is read whole into memory rather than mapped;
-    // its rows are then best taken from this stream, not read again.
-    bool InMemory() const { return wholeSize != 0; }
+    // The whole file is in memory: reading it again by position gains nothing.
+    bool InMemory() const { return readWhole; }
 
-    // Up to this size a file costs less read whole than mapped and read by
-    // position (tessary_bench, BM_ConvertFile, path 3 against 0 and 1: a
-    // third to a tenth of the time up to 1 MiB, level from about 4 MiB). It
-    // is also what the buffer may take per stream, so it stays below that.
-    static constexpr std::uint64_t kWholeUpTo = std::uint64_t{2} << 20;
-    static bool ReadsWhole(std::uint64_t size, std::uint64_t wholeUpTo = kWholeUpTo) {
-        return size <= wholeUpTo;
-    }
+    // Up to this size a file is read whole rather than mapped. Opening a
+    // file, touching every page and closing it, side by side on a 2-core
+    // host: one read took a twentieth of a mapping's time from 16 KiB to
+    // 1 MiB and 1.2 times it at 4 MiB; past 1 MiB the buffer would also
+    // cost more memory than it saves.
+    static constexpr std::uint64_t kReadWholeUpTo = std::uint64_t{1} << 20;
 
   protected:
     void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
@@ -92,12 +85,14 @@ class MappedFileInputStream : public ByteRangeInputStream {
     }
 
     bool MapWindow(std::uint64_t start, bool populate);
+    // Reads the whole (small) file into `whole`; false when the system
+    // refuses. A file cut short meanwhile reads as zero past its new end,
+    // and the next read raises kFileChangedText, as a mapped one does.
+    bool ReadWhole();
 #ifdef _WIN32
     bool OpenMapped(const char* fileName);
 #endif
     void UnmapWindow();
-    // Reads the whole file into `whole`, raising when it cannot.
-    void ReadWhole();
 
     Files::FileHandle fileHandle = Files::kInvalidFileHandle;
 #ifdef _WIN32
@@ -108,11 +103,9 @@ class MappedFileInputStream : public ByteRangeInputStream {
     std::size_t mappedSize = 0;
     // The window's guard against a file cut short under it (POSIX).
     MappedViewGuard* guard = nullptr;
-    // The file's size while it is read whole, else 0; the buffer it is read
-    // into, kept for the next file, and its capacity.
-    std::uint64_t wholeSize = 0;
-    std::unique_ptr<std::uint8_t[]> whole;
-    std::size_t wholeCapacity = 0;
+    std::unique_ptr<std::uint8_t[]> whole;  // kReadWholeUpTo bytes once used
+    bool readWhole = false;
+    bool cutShort = false;  // the file read whole ended before its size
     std::string whyNot;
 };
 

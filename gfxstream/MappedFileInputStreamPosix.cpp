@@ -12,7 +12,6 @@
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MappedViewGuard.h"
-#include "gfxstream/PositionalFileInputStream.h"
 
 namespace GFXStream {
 
@@ -28,7 +27,7 @@ MappedFileInputStream::~MappedFileInputStream() {
     Close();
 }
 
-bool MappedFileInputStream::Open(const char* fileName, std::uint64_t wholeUpTo) {
+bool MappedFileInputStream::Open(const char* fileName) {
     if (IsOpen()) {
         return false;
     }
@@ -39,11 +38,13 @@ bool MappedFileInputStream::Open(const char* fileName, std::uint64_t wholeUpTo) 
     }
     fileHandle = opened.file;
     fileSize = opened.size;
-    if (ReadsWhole(fileSize, wholeUpTo)) {
-        // Nothing in view: the first read brings the whole file in.
-        wholeSize = fileSize;
-        SetWindow(nullptr, 0, 0, fileSize);
-        return true;
+    if (fileSize <= kReadWholeUpTo) {
+        if (ReadWhole()) {
+            return true;
+        }
+        whyNot = std::generic_category().message(errno);
+        Close();
+        return false;
     }
     // Often only the header, image ID and colour map are read through the
     // first window (the pixels go by position), so its pages come in as they
@@ -77,6 +78,34 @@ bool MappedFileInputStream::MapWindow(std::uint64_t start, bool populate) {
     return true;
 }
 
+bool MappedFileInputStream::ReadWhole() {
+    if (!whole) {
+        whole.reset(new (std::nothrow) std::uint8_t[kReadWholeUpTo]);
+        if (!whole) {
+            errno = ENOMEM;
+            return false;
+        }
+    }
+    const auto size = static_cast<std::size_t>(fileSize);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t read =
+            Files::ReadSomeAt(fileHandle, done, whole.get() + done, size - done);
+        if (read < 0) {
+            return false;
+        }
+        if (read == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(read);
+    }
+    cutShort = done < size;
+    std::fill(whole.get() + done, whole.get() + size, std::uint8_t{0});
+    readWhole = true;
+    SetRange(whole.get(), size);
+    return true;
+}
+
 void MappedFileInputStream::UnmapWindow() {
     if (mappedView != nullptr) {
         ReleaseGuard(guard);
@@ -87,34 +116,7 @@ void MappedFileInputStream::UnmapWindow() {
     }
 }
 
-void MappedFileInputStream::ReadWhole() {
-    const auto size = static_cast<std::size_t>(wholeSize);
-    if (wholeCapacity < size) {
-        whole.reset();
-        wholeCapacity = 0;
-        whole = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-        wholeCapacity = size;
-    }
-    std::size_t done = 0;
-    while (done < size) {
-        const std::int64_t read =
-            Files::ReadSomeAt(fileHandle, done, whole.get() + done, size - done);
-        if (read < 0) {
-            throw Exception(kUnableToReadText);
-        }
-        if (read == 0) {
-            throw Exception(kFileChangedText);  // cut short since it was opened
-        }
-        done += static_cast<std::size_t>(read);
-    }
-    SetWindow(whole.get(), size, 0, wholeSize);
-}
-
 void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
-    if (wholeSize != 0) {
-        ReadWhole();
-        return;
-    }
     if (ViewLost(guard)) {
         throw Exception(kFileChangedText);
     }
@@ -124,7 +126,7 @@ void MappedFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool
 }
 
 void MappedFileInputStream::Consumed() {
-    if (ViewLost(guard)) {
+    if (cutShort || ViewLost(guard)) {
         throw Exception(kFileChangedText);
     }
 }
@@ -137,7 +139,8 @@ void MappedFileInputStream::Close() {
     ::close(fileHandle);
     fileHandle = Files::kInvalidFileHandle;
     fileSize = 0;
-    wholeSize = 0;
+    readWhole = false;
+    cutShort = false;
     // Reads after Close report the end of the data instead of touching the
     // released view.
     ClearRange();

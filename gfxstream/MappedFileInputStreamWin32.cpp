@@ -26,7 +26,7 @@ MappedFileInputStream::~MappedFileInputStream() {
     Close();
 }
 
-bool MappedFileInputStream::Open(const char* fileName, std::uint64_t /*wholeUpTo*/) {
+bool MappedFileInputStream::Open(const char* fileName) {
     if (IsOpen() || fileName == nullptr) {
         return false;
     }

@@ -15,8 +15,6 @@
 #define TESSARY_VERSION "unknown"
 #endif
 
-using namespace Batch;
-
 namespace {
 
 // The help, laid out by hand so that it fits 80 columns.
@@ -85,7 +83,8 @@ constexpr const char* kHelp =
 
 // Usage errors name the program, as every other message on standard error.
 std::string FailureMessage(const CLI::App*, const CLI::Error& error) {
-    return kProgramPrefix + ShownName(error.what()) + "\nRun with --help for more information.\n";
+    return kProgramPrefix + Batch::ShownName(error.what()) +
+           "\nRun with --help for more information.\n";
 }
 
 // The names --files-from gives, after those of the arguments.
@@ -109,7 +108,7 @@ bool ReadFilesFrom(CommandLine& commandLine) {
     }
     if (!read) {
         std::fprintf(stderr, "%scannot read %s (%s)\n", kProgramPrefix,
-                     ShownName(commandLine.filesFrom).c_str(), error.c_str());
+                     Batch::ShownName(commandLine.filesFrom).c_str(), error.c_str());
     }
     return read;
 }

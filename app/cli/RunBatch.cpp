@@ -13,8 +13,25 @@
 #include "batch/CheckNormalForm.h"
 #include "batch/ConvertJobs.h"
 #include "batch/ShownName.h"
+#include "batch/SummaryLine.h"
 
-using namespace Batch;
+using Batch::AppendLog;
+using Batch::BatchJob;
+using Batch::BatchPlan;
+using Batch::CheckNormalForm;
+using Batch::CheckOutcome;
+using Batch::CheckResult;
+using Batch::ConvertJobs;
+using Batch::ConvertOptions;
+using Batch::ConvertSummary;
+using Batch::FileOutcome;
+using Batch::FileProgress;
+using Batch::FormatCheckLine;
+using Batch::LogSink;
+using Batch::NotStarted;
+using Batch::PlanBatch;
+using Batch::ShownName;
+using Batch::SummaryLine;
 
 namespace {
 
@@ -158,17 +175,12 @@ int RunConversion(const CommandLine& commandLine, std::FILE* out, std::FILE* err
     }
     summary.failed += plan.problems.size();
 
-    std::string line = std::to_string(summary.converted) +
-                       (commandLine.dryRun ? " would be converted, " : " converted, ") +
-                       std::to_string(summary.failed) + " failed";
-    if (summary.skipped > 0) {
-        line += ", " + std::to_string(summary.skipped) + " skipped";
-    }
-    line += "\n";
+    // What was never begun is told on standard error, so that the line keeps
+    // the shape scripts read.
+    const std::string line = SummaryLine(summary, 0, commandLine.dryRun) + "\n";
     if (interrupted.load()) {
-        const std::size_t done = summary.converted + summary.failed + summary.skipped;
         std::fprintf(err, "%sinterrupted; %zu file(s) not converted\n", kProgramPrefix,
-                     plan.jobs.size() + plan.problems.size() - done);
+                     NotStarted(summary, plan.jobs.size() + plan.problems.size()));
     }
     const bool complete = summary.failed == 0 && !summary.stopped;
     return Finish(log, line, complete ? kExitAllConverted : kExitSomeFailed, commandLine, failed,

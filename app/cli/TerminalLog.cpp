@@ -9,7 +9,8 @@
 
 #include "batch/ShownName.h"
 
-using namespace Batch;
+using Batch::FileOutcome;
+using Batch::ShownName;
 
 TerminalLog::TerminalLog(std::FILE* outStream, std::FILE* progressStream, bool quietLog,
                          bool progressLine)

@@ -11,8 +11,22 @@
 #include "batch/ConvertJobs.h"
 #include "batch/LogSink.h"
 #include "batch/ShownName.h"
+#include "batch/SummaryLine.h"
 
-using namespace Batch;
+using Batch::AppendLog;
+using Batch::BatchJob;
+using Batch::BatchPlan;
+using Batch::ConvertJobs;
+using Batch::ConvertOptions;
+using Batch::ConvertSummary;
+using Batch::FileNaming;
+using Batch::FileOutcome;
+using Batch::FileProgress;
+using Batch::LogSink;
+using Batch::NotStarted;
+using Batch::PlanBatch;
+using Batch::ShownName;
+using Batch::SummaryLine;
 
 namespace {
 
@@ -49,17 +63,6 @@ std::string Encode(const QString& path) {
 }
 
 }  // namespace
-
-QString BatchSummary::Text() const {
-    QString text = QStringLiteral("%1 converted, %2 failed").arg(converted).arg(failed);
-    if (skipped != 0) {
-        text += QStringLiteral(", %1 skipped").arg(skipped);
-    }
-    if (notStarted != 0) {
-        text += QStringLiteral(", %1 not started").arg(notStarted);
-    }
-    return text;
-}
 
 BatchRunner::BatchRunner(QObject* parent) : QObject(parent) {}
 
@@ -113,25 +116,24 @@ void BatchRunner::Run(BatchPlan plan) {
         emit Progress(static_cast<qint64>(file.index + 1), static_cast<qint64>(file.count),
                       SignalLogSink::Decode(file.name));
     };
-    BatchSummary summary;
     // Folders that could not be read are failures of their own, as on the
     // command line, reported before the files.
     for (const BatchPlan::Problem& problem : plan.problems) {
         sink.Append(ProblemText(problem));
     }
-    summary.failed = plan.problems.size();
+    ConvertSummary done;
     try {
-        const ConvertSummary done = ConvertJobs(sink, plan.jobs, options);
-        summary.converted = done.converted;
-        summary.failed += done.failed;
-        summary.skipped = done.skipped;
-        summary.notStarted = plan.jobs.size() - done.converted - done.failed - done.skipped;
+        done = ConvertJobs(sink, plan.jobs, options);
     } catch (const std::exception& e) {
         // Each file's failures are the batch's to log; this is only for what
         // escapes it (memory for the plan itself), so that the dialog is
         // told the batch is over rather than waiting for ever.
         sink.Append(std::string("Error: ") + e.what() + "\n");
     }
+    done.failed += plan.problems.size();
+    BatchSummary summary;
+    summary.text = QString::fromStdString(
+        SummaryLine(done, NotStarted(done, plan.jobs.size() + plan.problems.size())));
     summary.failedJobs = sink.TakeFailed();
     QMetaObject::invokeMethod(
         this, [this, summary] { OnWorkerDone(summary); }, Qt::QueuedConnection);

@@ -15,19 +15,14 @@
 
 #include "batch/BatchPlan.h"
 
-// How a batch ended. Files neither converted, failed nor skipped were not
-// started: the batch was stopped first.
+// How a batch ended.
 struct BatchSummary {
-    std::size_t converted = 0;
-    std::size_t failed = 0;
-    std::size_t skipped = 0;
-    std::size_t notStarted = 0;
+    // The log's last line, as the command line and the other dialog give it
+    // (Batch::SummaryLine): "8 converted, 1 failed", with ", 2 skipped" and
+    // ", 3 not started" (the batch was stopped first) when any were.
+    QString text;
     // The jobs of the files that failed, in list order, to be tried again.
     std::vector<Batch::BatchJob> failedJobs;
-
-    // "8 converted, 1 failed", with ", 2 skipped" and ", 3 not started"
-    // when any were.
-    QString Text() const;
 };
 
 class BatchRunner : public QObject {

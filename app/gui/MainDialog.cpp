@@ -30,7 +30,7 @@
 #include "app/gui/Replacements.h"
 #include "ui_MainDialog.h"
 
-using namespace Batch;
+using Batch::BatchPlan;
 
 namespace {
 
@@ -374,7 +374,7 @@ void MainDialog::OnProgress(qint64 position, qint64 count, const QString& name) 
 }
 
 void MainDialog::OnBatchFinished(const BatchSummary& summary) {
-    ui_->log->Append(summary.Text() + '\n', LogView::Kind::Summary);
+    ui_->log->Append(summary.text + '\n', LogView::Kind::Summary);
     failedJobs_ = summary.failedJobs;
     SetBatchView(false);
     if (refocusButton_) {

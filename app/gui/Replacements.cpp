@@ -9,8 +9,6 @@
 #include <set>
 #include <string>
 
-using namespace Batch;
-
 namespace {
 
 QString Files(std::size_t count) {
@@ -19,10 +17,10 @@ QString Files(std::size_t count) {
 
 }  // namespace
 
-Replacements FindReplacements(const BatchPlan& plan) {
+Replacements FindReplacements(const Batch::BatchPlan& plan) {
     Replacements found;
     std::set<std::string> seen;
-    for (const BatchJob& job : plan.jobs) {
+    for (const Batch::BatchJob& job : plan.jobs) {
         struct stat existing {};
         // A folder in the way is no file to replace; its job fails.
         if (::lstat(job.destination.c_str(), &existing) != 0 || S_ISDIR(existing.st_mode) ||

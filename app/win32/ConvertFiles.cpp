@@ -7,8 +7,6 @@
 #include "batch/BatchPlan.h"
 #include "files/SystemPath.h"
 
-using namespace Batch;
-
 namespace {
 
 bool IsFolder(const std::string& path) {
@@ -18,54 +16,45 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-std::vector<BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList) {
+std::vector<Batch::BatchJob> JobsFromFileList(const char* destinationFolder, const char* fileList) {
     const SplitFileListResult split = SplitFileList(fileList);
     std::vector<std::string> paths;
     paths.reserve(split.names.size());
     for (const std::string& name : split.names) {
-        paths.push_back(JoinPath(split.folder, name));
+        paths.push_back(Batch::JoinPath(split.folder, name));
     }
-    return PlanBatch(paths, destinationFolder != nullptr ? destinationFolder : "", false,
-                     FileNaming::ByName)
+    return Batch::PlanBatch(paths, destinationFolder != nullptr ? destinationFolder : "", false,
+                            Batch::FileNaming::ByName)
         .jobs;
 }
 
-ConvertSummary ConvertFiles(LogSink& log, const char* destinationFolder, const char* fileList,
-                            const ConvertOptions& options) {
+Batch::ConvertSummary ConvertFiles(Batch::LogSink& log, const char* destinationFolder,
+                                   const char* fileList, const Batch::ConvertOptions& options) {
     log.Clear();
-    return ConvertJobs(log, JobsFromFileList(destinationFolder, fileList), options);
+    return Batch::ConvertJobs(log, JobsFromFileList(destinationFolder, fileList), options);
 }
 
 std::vector<std::string> InputsFromFileList(const char* fileList) {
     const SplitFileListResult split = SplitFileList(fileList);
     std::vector<std::string> inputs;
     for (const std::string& name : split.names) {
-        inputs.push_back(JoinPath(split.folder, name));
+        inputs.push_back(Batch::JoinPath(split.folder, name));
     }
     return inputs;
 }
 
-BatchPlan PlanInputs(const std::vector<std::string>& inputs, const std::string& destination) {
-    return PlanBatch(inputs, destination, true, FileNaming::ByName);
+Batch::BatchPlan PlanInputs(const std::vector<std::string>& inputs,
+                            const std::string& destination) {
+    return Batch::PlanBatch(inputs, destination, true, Batch::FileNaming::ByName);
 }
 
 std::vector<std::string> UsableInputs(const std::vector<std::string>& paths) {
     std::vector<std::string> usable;
     for (const std::string& path : paths) {
         if (IsFolder(path) ||
-            HasTGAExtension(Files::PathText(Files::SystemPath(path).filename()))) {
+            Batch::HasTGAExtension(Files::PathText(Files::SystemPath(path).filename()))) {
             usable.push_back(path);
         }
     }
     return usable;
-}
-
-std::string SummaryText(const ConvertSummary& summary, std::size_t planned) {
-    std::string text = std::to_string(summary.converted) + " converted, " +
-                       std::to_string(summary.failed) + " failed";
-    const std::size_t ended = summary.converted + summary.failed + summary.skipped;
-    if (planned > ended) {
-        text += ", " + std::to_string(planned - ended) + " not started";
-    }
-    return text;
 }

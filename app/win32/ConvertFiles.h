@@ -31,7 +31,3 @@ Batch::BatchPlan PlanInputs(const std::vector<std::string>& inputs, const std::s
 // What a drop or a command line holds that the batch can take: folders and
 // .tga files. Anything else is left out.
 std::vector<std::string> UsableInputs(const std::vector<std::string>& paths);
-
-// A batch's last line: "8 converted, 1 failed", with ", 3 not started" when
-// it was stopped first.
-std::string SummaryText(const Batch::ConvertSummary& summary, std::size_t planned);

@@ -16,9 +16,20 @@
 #include "batch/AppendLog.h"
 #include "batch/LogSink.h"
 #include "batch/ShownName.h"
+#include "batch/SummaryLine.h"
 #include "files/SystemPath.h"
 
-using namespace Batch;
+using Batch::AppendLog;
+using Batch::BatchPlan;
+using Batch::ConvertJobs;
+using Batch::ConvertOptions;
+using Batch::ConvertSummary;
+using Batch::FileOutcome;
+using Batch::FileProgress;
+using Batch::LogSink;
+using Batch::NotStarted;
+using Batch::ShownName;
+using Batch::SummaryLine;
 using Files::Utf8Text;
 using Files::WideText;
 
@@ -326,7 +337,7 @@ void MainDialog::StartBatch(BatchPlan plan) {
         }
         summary.failed += plan.problems.size();
         const std::size_t planned = plan.jobs.size() + plan.problems.size();
-        log.Post(SummaryText(summary, planned) + "\n", Kind::Summary);
+        log.Post(SummaryLine(summary, NotStarted(summary, planned)) + "\n", Kind::Summary);
         ::PostMessageW(dialog, kBatchDoneMessage, 0, 0);
     });
 }

@@ -5,8 +5,6 @@
 #include "files/FileIdentity.h"
 #include "files/SystemPath.h"
 
-using namespace Batch;
-
 namespace {
 
 std::string FileCount(std::size_t count) {
@@ -20,10 +18,10 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-Replacements FindReplacements(const BatchPlan& plan) {
+Replacements FindReplacements(const Batch::BatchPlan& plan) {
     Replacements found;
     std::set<std::string> seen;
-    for (const BatchJob& job : plan.jobs) {
+    for (const Batch::BatchJob& job : plan.jobs) {
         const std::string existing = Files::FileIdentity(job.destination);
         if (existing.empty() || IsFolder(job.destination) || !seen.insert(existing).second) {
             continue;

@@ -183,6 +183,16 @@ TEST_F(MainDialogTest, OneFileAndFilesFromSeveralFolders) {
     EXPECT_EQ(ReadBytes(dir / "out/d.tga"), TopDownTgaFixed());
 }
 
+// A file named twice is converted once; the other is skipped, and counted
+// as the command line counts it.
+TEST_F(MainDialogTest, SummaryCountsTheSameFileSkipped) {
+    Answer({In("a.tga"), In("a.tga")}, Out());
+    Press();
+    EXPECT_EQ(LogText(),
+              Done("a.tga") + "a.tga->" + Out().toStdString() +
+                  "/a.tga...Done (same file as a.tga)\n1 converted, 0 failed, 1 skipped\n");
+}
+
 TEST_F(MainDialogTest, CancellingEitherPickerLeavesTheLogAsItWas) {
     Answer({In("a.tga")}, Out());
     Press();

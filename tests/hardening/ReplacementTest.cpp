@@ -26,10 +26,12 @@
 #include "batch/ConvertOneFile.h"
 #include "codec/TGAFileRows.h"
 #include "codec/WriteTGA.h"
+#include "files/FileIdentity.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "support/MessageOf.h"
+#include "support/Replacing.h"
 
 using namespace Files;
 using namespace Batch;
@@ -179,10 +181,13 @@ TEST(Replacement, EverySourceCutShortFailsOnItsOwn) {
     ScratchDir scratch;
     std::vector<std::unique_ptr<GFXStream::MappedFileInputStream>> streams;
     for (int i = 0; i < kStreams; ++i) {
+        // Large enough to be mapped rather than read whole (and sparse).
         const std::string path = scratch / std::to_string(i);
         WriteBytes(path, Bytes(64 * 1024, 1));
+        fs::resize_file(path, GFXStream::MappedFileInputStream::kReadWholeUpTo + 1);
         streams.push_back(std::make_unique<GFXStream::MappedFileInputStream>());
         ASSERT_TRUE(streams.back()->Open(path.c_str()));
+        ASSERT_FALSE(streams.back()->InMemory());
         fs::resize_file(path, 100);
     }
     for (auto& stream : streams) {
@@ -198,6 +203,21 @@ TEST(Replacement, EverySourceCutShortFailsOnItsOwn) {
     }
 }
 
+// A small source is read whole when it is opened: what is read is the file
+// as it was then, whatever happens to it afterwards.
+TEST(Replacement, SmallSourceIsReadWholeWhenOpened) {
+    ScratchDir scratch;
+    const std::string path = scratch / "small";
+    WriteBytes(path, Bytes(64 * 1024, 7));
+    GFXStream::MappedFileInputStream stream;
+    ASSERT_TRUE(stream.Open(path.c_str()));
+    EXPECT_TRUE(stream.InMemory());
+    fs::resize_file(path, 100);
+    Bytes read(64 * 1024);
+    EXPECT_EQ(stream.Read(read.data(), static_cast<std::uint32_t>(read.size())), read.size());
+    EXPECT_EQ(read, Bytes(64 * 1024, 7));
+}
+
 // Rows written straight from the mapping reach the kernel unread: a source
 // cut short must still read as changed, not as a fault of the destination.
 TEST(Replacement, TopDownSourceCutShortWhileWrittenSaysItChanged) {
@@ -211,9 +231,9 @@ TEST(Replacement, TopDownSourceCutShortWhileWrittenSaysItChanged) {
     ASSERT_TRUE(in.Open((scratch / "top-down.tga").c_str()));
     Codec::TGAFileRows rows(in);
     fs::resize_file(scratch / "top-down.tga", 1 << 20);
-    GFXStream::FileOutputStream out;
-    ASSERT_TRUE(out.OpenReplacement((scratch / "out.tga").c_str()));
-    EXPECT_EQ(MessageOf([&] { Codec::WriteTGA(out, rows, false); }),
+    Replacing replacing;
+    ASSERT_TRUE(replacing.Open((scratch / "out.tga").c_str()));
+    EXPECT_EQ(MessageOf([&] { Codec::WriteTGA(replacing.out, rows, false); }),
               std::string(GFXStream::kFileChangedText));
 }
 
@@ -247,10 +267,10 @@ TEST(Replacement, TemporaryFileIsPrivateFromItsCreation) {
     const std::string target = scratch / "shared.tga";
     WriteBytes(target, {1, 2, 3});
     ::chmod(target.c_str(), 0644);
-    GFXStream::FileOutputStream out;
-    ASSERT_TRUE(out.OpenReplacement(target.c_str()));
-    out.Write("new", 3);
-    out.Flush();
+    Replacing replacing;
+    ASSERT_TRUE(replacing.Open(target.c_str()));
+    replacing.out.Write("new", 3);
+    replacing.out.Flush();
     int checked = 0;
     for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
         const std::string opened = fs::read_symlink(entry.path()).string();
@@ -262,7 +282,7 @@ TEST(Replacement, TemporaryFileIsPrivateFromItsCreation) {
         }
     }
     EXPECT_EQ(checked, 1);
-    out.Commit();
+    replacing.Commit();
     struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
@@ -340,14 +360,14 @@ TEST(Replacement, FailedMoveIntoPlaceSaysSo) {
     ScratchDir scratch;
     const std::string target = scratch / "moved.tga";
     WriteBytes(target, {1});
-    GFXStream::FileOutputStream out;
-    ASSERT_TRUE(out.OpenReplacement(target.c_str()));
-    out.Write("new", 3);
+    Replacing replacing;
+    ASSERT_TRUE(replacing.Open(target.c_str()));
+    replacing.out.Write("new", 3);
     fs::remove(target);
     fs::create_directories(target + "/inside");  // a full folder now holds the name
     std::string message;
     try {
-        out.Commit();
+        replacing.Commit();
     } catch (const GFXStream::Exception& caught) {
         message = caught.message;
     }
@@ -361,10 +381,10 @@ TEST(Replacement, FailedMoveIntoPlaceSaysSo) {
 // leftover sweep, the link rule, and metadata that is never widened.
 namespace {
 
-std::string Attempt(GFXStream::FileOutputStream& out, const char* bytes) {
+std::string Attempt(Replacing& replacing, const char* bytes) {
     try {
-        out.Write(bytes, static_cast<std::uint32_t>(std::strlen(bytes)));
-        out.Commit();
+        replacing.out.Write(bytes, static_cast<std::uint32_t>(std::strlen(bytes)));
+        replacing.Commit();
     } catch (const GFXStream::Exception& caught) {
         return caught.message;
     }
@@ -386,13 +406,13 @@ TEST(FileLayer, NameTakenMeanwhileIsReplacedAsExistingOrKept) {
         if (before) {
             takeName();
         }
-        GFXStream::FileOutputStream out;
-        if (out.OpenReplacement(target.c_str(), ifTaken)) {
+        Replacing replacing;
+        if (replacing.Open(target.c_str(), ifTaken)) {
             takeName();
-            Attempt(out, "new");
+            Attempt(replacing, "new");
         }
         const bool kept = ifTaken == IfNameTaken::Keep;
-        EXPECT_EQ(out.NameTaken(), kept);
+        EXPECT_EQ(replacing.file.NameTaken(), kept);
         EXPECT_EQ(ReadBytes(target), (kept ? Bytes{7} : Bytes{'n', 'e', 'w'}));
         EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));  // an existing file's
         EXPECT_EQ(Listing(scratch.Path()), std::vector<std::string>{"x.tga"});
@@ -476,10 +496,10 @@ TEST(FileLayer, LinkIsFollowedOnlyWhereNoOtherUserMayHavePlacedIt) {
                                                             : victim,
                            folder + "/x.tga");
         ASSERT_EQ(::lchown((folder + "/x.tga").c_str(), row.linkOwner, 0), 0);
-        GFXStream::FileOutputStream out;
-        const bool opened = out.OpenReplacement((folder + "/" + row.destination).c_str());
-        EXPECT_STREQ(out.FailureText(), row.failure);
-        EXPECT_EQ(Attempt(out, "new"), opened ? "" : GFXStream::kUnableToWriteText);
+        Replacing replacing;
+        const bool opened = replacing.Open((folder + "/" + row.destination).c_str());
+        EXPECT_STREQ(replacing.file.FailureText(), row.failure);
+        EXPECT_EQ(Attempt(replacing, "new"), opened ? "" : GFXStream::kUnableToWriteText);
         EXPECT_EQ(ReadBytes(victim), (opened ? Bytes{'n', 'e', 'w'} : Bytes{1, 2, 3}));
         EXPECT_FALSE(FileExists(scratch / "none"));
     }
@@ -494,6 +514,61 @@ TEST(FileLayer, LinkIsFollowedOnlyWhereNoOtherUserMayHavePlacedIt) {
     EXPECT_EQ(LineOf(result, "l.tga"),
               std::string("l.tga: Unable to open file (") + kUntrustedLinkText + ")");
     EXPECT_FALSE(FileExists(scratch / "out/l.tga"));
+}
+
+// What the batch's plan learnt stands for a second look only while it
+// holds: a file that appeared, another file at the name, or another folder
+// at the path is met as it would be without the plan.
+TEST(FileLayer, PlannedDestinationThatChangedIsResolvedAfresh) {
+    enum Change { kNone, kFileAppeared, kOtherFile, kOtherFolder };
+    for (const Change change : {kNone, kFileAppeared, kOtherFile, kOtherFolder}) {
+        SCOPED_TRACE(change);
+        ScratchDir scratch;
+        const std::string folder = scratch / "out";
+        const std::string target = folder + "/x.tga";
+        fs::create_directories(folder);
+        if (change == kOtherFile) {
+            WriteBytes(target, {1});
+        }
+        KnownDestination known{true, change == kOtherFile, FileIdentity(target),
+                               FileIdentity(folder)};
+        if (change == kFileAppeared || change == kOtherFile) {
+            WriteBytes(target + ".other", {7});  // a file of its own while the old one stands
+            ::chmod((target + ".other").c_str(), 0640);
+            fs::rename(target + ".other", target);
+        } else if (change == kOtherFolder) {
+            fs::rename(folder, scratch / "old");
+            fs::create_directories(folder);
+        }
+        FolderCache folders;
+        Replacing replacing;
+        ASSERT_TRUE(
+            replacing.file.Open(target.c_str(), IfNameTaken::Replace, false, &known, &folders));
+        ASSERT_TRUE(replacing.out.Attach(replacing.file.Handle()));
+        EXPECT_EQ(Attempt(replacing, "new"), "");
+        EXPECT_EQ(ReadBytes(target), (Bytes{'n', 'e', 'w'}));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        EXPECT_EQ(fs::status(target).permissions(),
+                  fs::perms(change == kFileAppeared || change == kOtherFile ? 0640 : 0666 & ~mask));
+        EXPECT_EQ(Listing(folder), std::vector<std::string>{"x.tga"});
+        EXPECT_FALSE(FileExists(scratch / "old/x.tga"));
+    }
+}
+
+// A batch into many folders holds only a few of them open at once.
+TEST(FileLayer, FolderCacheHoldsFewFoldersOpen) {
+    ScratchDir scratch;
+    const auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openFiles();
+    FolderCache folders;
+    for (std::size_t i = 0; i < 4 * FolderCache::kMostFolders; ++i) {
+        const char* failure = nullptr;
+        ASSERT_NE(folders.Open(scratch / ("f" + std::to_string(i)), true, failure), nullptr);
+    }
+    EXPECT_LE(openFiles() - before, static_cast<long>(FolderCache::kMostFolders));
 }
 
 TEST(FileLayer, ReplacedFileNeverGivesAccessTheOldOneDidNot) {

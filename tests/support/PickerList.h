@@ -2,6 +2,7 @@
 // app/win32/FileList.h), for the tests of what takes them.
 #pragma once
 
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,4 +24,7 @@ inline std::string PickerList(std::string_view folder, std::span<const std::stri
     }
     list.push_back('\0');
     return list;
+}
+inline std::string PickerList(std::string_view folder, std::initializer_list<std::string> names) {
+    return PickerList(folder, std::span<const std::string>(names.begin(), names.size()));
 }

@@ -27,16 +27,6 @@ std::string WithoutReasons(std::string text) {
     return text;
 }
 
-std::string List(std::initializer_list<std::string> parts) {
-    std::string list;
-    for (const std::string& part : parts) {
-        list += part;
-        list.push_back('\0');
-    }
-    list.push_back('\0');
-    return list;
-}
-
 }  // namespace
 
 TEST(BatchWin32, FolderAndNamesAreLoggedWithBackslashesAndCarriageReturns) {
@@ -48,9 +38,9 @@ TEST(BatchWin32, FolderAndNamesAreLoggedWithBackslashesAndCarriageReturns) {
     RecordingLog log;
     log.text = "previous batch";
 
-    const ConvertSummary summary =
-        ConvertFiles(log, destination.Path().c_str(),
-                     List({source.Path(), "a.tga", "bad.tga", "missing.tga", "c.tga"}).c_str());
+    const ConvertSummary summary = ConvertFiles(
+        log, destination.Path().c_str(),
+        PickerList(source.Path(), {"a.tga", "bad.tga", "missing.tga", "c.tga"}).c_str());
 
     const std::string dest = destination.Path();
     EXPECT_EQ(log.clears, 1);
@@ -93,7 +83,7 @@ TEST(BatchWin32, DestinationEqualToSourceRewritesEachFileInPlace) {
     ASSERT_TRUE(WriteWholeFile(folder / "y.tga", TopDownImage()));
     RecordingLog log;
 
-    ConvertFiles(log, folder.Path().c_str(), List({folder.Path(), "x.tga", "y.tga"}).c_str());
+    ConvertFiles(log, folder.Path().c_str(), PickerList(folder.Path(), {"x.tga", "y.tga"}).c_str());
 
     EXPECT_EQ(log.text, "x.tga->" + folder.Path() + "\\x.tga...Done\ny.tga->" + folder.Path() +
                             "\\y.tga...Done\n");
@@ -115,7 +105,8 @@ TEST(BatchWin32, DestinationHeldOpenByAnotherProgramKeepsItsContent) {
     ASSERT_NE(user, INVALID_HANDLE_VALUE);
     RecordingLog log;
 
-    ConvertFiles(log, destination.Path().c_str(), List({source.Path(), "a.tga", "b.tga"}).c_str());
+    ConvertFiles(log, destination.Path().c_str(),
+                 PickerList(source.Path(), {"a.tga", "b.tga"}).c_str());
     ::CloseHandle(user);
 
     EXPECT_EQ(WithoutReasons(log.text),

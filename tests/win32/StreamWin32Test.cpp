@@ -14,6 +14,7 @@
 #include "gfxstream/FileOutputStream.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "support/MessageOf.h"
+#include "support/Replacing.h"
 
 using namespace Files;
 
@@ -139,7 +140,8 @@ TEST(FileOutputStreamWin32, OpenFailsOnFilesHeldWithoutSharingAndSharesWithReade
     const HANDLE other = Hold(path, GENERIC_READ, 0);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(out.Open(path.c_str(), true));
-    EXPECT_FALSE(out.OpenReplacement((folder / "missing\\out.tga").c_str()));
+    Files::ReplacementFile replacement;
+    EXPECT_FALSE(replacement.Open((folder / "missing\\out.tga").c_str()));
     ::CloseHandle(other);
     EXPECT_TRUE(ReadWholeFile(path) == Bytes{1});  // nothing was emptied
 
@@ -163,32 +165,32 @@ TEST(FileOutputStreamWin32, ReplacementLeavesTheTargetWholeUntilCommitAndWhenCom
     // The target is in use by a process that lets nobody delete or rename
     // it: the move fails, the old content stays, the temporary file goes.
     {
-        FileOutputStream out;
-        ASSERT_TRUE(out.OpenReplacement(target.c_str()));
-        out.Write("new", 3);
+        Replacing replacing;
+        ASSERT_TRUE(replacing.Open(target.c_str()));
+        replacing.out.Write("new", 3);
         EXPECT_EQ(folder.Entries().size(), 2u);
         const HANDLE user = Hold(target, GENERIC_READ, FILE_SHARE_READ);
         ASSERT_NE(user, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(MessageOf([&] { out.Commit(); }), std::string(Files::kUnableToRenameText));
+        EXPECT_EQ(MessageOf([&] { replacing.Commit(); }), std::string(Files::kUnableToRenameText));
         ::CloseHandle(user);
-        out.Discard();
+        replacing.Discard();
         EXPECT_TRUE(ReadWholeFile(target) == original);
         EXPECT_EQ(folder.Entries(), std::vector<std::string>{"image.tga"});
     }
 
     // Free again: the new content replaces the old in one move.
-    FileOutputStream out;
-    ASSERT_TRUE(out.OpenReplacement(target.c_str()));
-    out.Write("new", 3);
+    Replacing replacing;
+    ASSERT_TRUE(replacing.Open(target.c_str()));
+    replacing.out.Write("new", 3);
     EXPECT_TRUE(ReadWholeFile(target) == original);
-    out.Commit();
+    replacing.Commit();
     EXPECT_TRUE(ReadWholeFile(target) == (Bytes{'n', 'e', 'w'}));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"image.tga"});
 
     // A folder, or a file marked read-only, is never replaced.
     ::CreateDirectoryA((folder / "sub.tga").c_str(), nullptr);
-    EXPECT_FALSE(out.OpenReplacement((folder / "sub.tga").c_str()));
+    EXPECT_FALSE(replacing.Open((folder / "sub.tga").c_str()));
     ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(out.OpenReplacement(target.c_str()));
+    EXPECT_FALSE(replacing.Open(target.c_str()));
     EXPECT_EQ(folder.Entries().size(), 2u);
 }
