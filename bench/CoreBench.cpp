@@ -198,7 +198,10 @@ void BM_WriteTGA_RunLength(benchmark::State& state) {
 // place. Includes the page cache's cost of the new file, as a copy would.
 // `path`: 0 reads the rows through the mapping, 1 by position (bottom-up
 // rows copied inside the system), 2 as the batch chooses; comparing 0 and 1
-// over the sizes gives the crossovers TGAFileRows uses.
+// over the sizes gives the crossovers TGAFileRows uses. A file of at most
+// MappedFileInputStream::kReadWholeUpTo is read whole whatever the path.
+// One input stream serves every iteration, as one serves a batch worker,
+// so its buffer is made once.
 void BM_ConvertFile(benchmark::State& state) {
     const auto side = static_cast<std::int32_t>(state.range(0));
     const auto layout = static_cast<Layout>(state.range(1));
@@ -228,11 +231,11 @@ void BM_ConvertFile(benchmark::State& state) {
         bulkFrom = path == 1 ? 0 : UINT64_MAX;
     }
     std::size_t bytes = 0;
+    GFXStream::MappedFileInputStream in;
     for (auto _ : state) {
         state.PauseTiming();
         std::filesystem::remove(output);
         state.ResumeTiming();
-        GFXStream::MappedFileInputStream in;
         GFXStream::FileOutputStream out;
         Files::ReplacementFile replacement;
         if (!in.Open(input.c_str())) {

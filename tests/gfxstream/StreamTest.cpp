@@ -165,6 +165,25 @@ TEST(MappedFileInputStream, ReadsCorrectlyPastThePagesItHandsBack) {
                                   static_cast<std::uint32_t>(content[3]) << 24);
 }
 
+// One stream reads files in turn, as a batch worker does: small ones whole,
+// into the buffer a larger one left, large ones mapped.
+TEST(MappedFileInputStream, ReadsSmallFilesWholeAndLargeOnesMappedInTurn) {
+    TempDir dir;
+    const std::size_t whole = MappedFileInputStream::kReadWholeUpTo;
+    MappedFileInputStream in;
+    for (const std::size_t size : Sizes{whole, 1000, whole + (20u << 10), 3}) {
+        SCOPED_TRACE(size);
+        const Bytes content = Pattern(size, static_cast<std::uint32_t>(size));
+        WriteFile(dir / "f", content);
+        ASSERT_TRUE(in.Open((dir / "f").c_str()));
+        Bytes back(size + 1);
+        EXPECT_EQ(in.Read(back.data(), static_cast<std::uint32_t>(back.size())), size);
+        back.pop_back();
+        EXPECT_TRUE(back == content);
+        in.Close();
+    }
+}
+
 // Made with POSIX calls (a sparse file through ftruncate and pwrite); the
 // Windows build has its own version among the Win32 stream tests.
 #ifndef _WIN32
