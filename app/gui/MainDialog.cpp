@@ -293,7 +293,7 @@ void MainDialog::RetryFailed() {
 }
 
 void MainDialog::Start(BatchPlan plan, const QString& destination, const QString& note) {
-    const Replacements replacements = FindReplacements(plan);
+    const Batch::Replacements replacements = Batch::FindReplacements(plan);
     ReplaceAnswer answer = ReplaceAnswer::Replace;
     if (replacements.count != 0) {
         answer = AskToReplace(this, replacements, destination);

@@ -1,13 +1,8 @@
 #include "app/gui/Replacements.h"
 
-#include <sys/stat.h>
-
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
-
-#include <set>
-#include <string>
 
 namespace {
 
@@ -17,27 +12,7 @@ QString Files(std::size_t count) {
 
 }  // namespace
 
-Replacements FindReplacements(const Batch::BatchPlan& plan) {
-    Replacements found;
-    std::set<std::string> seen;
-    for (const Batch::BatchJob& job : plan.jobs) {
-        struct stat existing {};
-        // A folder in the way is no file to replace; its job fails.
-        if (::lstat(job.destination.c_str(), &existing) != 0 || S_ISDIR(existing.st_mode) ||
-            !seen.insert(job.destination).second) {
-            continue;
-        }
-        ++found.count;
-        struct stat source {};
-        if (::stat(job.source.c_str(), &source) == 0 && source.st_dev == existing.st_dev &&
-            source.st_ino == existing.st_ino) {
-            ++found.originals;
-        }
-    }
-    return found;
-}
-
-ReplaceAnswer AskToReplace(QWidget* parent, const Replacements& replacements,
+ReplaceAnswer AskToReplace(QWidget* parent, const Batch::Replacements& replacements,
                            const QString& destination) {
     QMessageBox box(QMessageBox::Warning, parent->windowTitle(),
                     QObject::tr("%1 in %2 will be replaced.")

@@ -1,22 +1,11 @@
-// Files a batch would write over, found before anything is written, and the
-// one question asked about them.
+// The one question asked about the files a batch would write over.
 #pragma once
 
 #include <QString>
 
-#include <cstddef>
-
-#include "batch/BatchPlan.h"
+#include "batch/Replacements.h"
 
 class QWidget;
-
-struct Replacements {
-    std::size_t count = 0;      // destinations that exist already
-    std::size_t originals = 0;  // of those, the source files themselves
-};
-
-// Each destination counts once, however many files of the plan name it.
-Replacements FindReplacements(const Batch::BatchPlan& plan);
 
 enum class ReplaceAnswer { Replace, SkipExisting, Cancel };
 
@@ -24,5 +13,5 @@ enum class ReplaceAnswer { Replace, SkipExisting, Cancel };
 // the originals. Skip Existing converts only the files whose destination
 // does not exist. Cancel is the default, so that Enter alone writes over
 // nothing.
-ReplaceAnswer AskToReplace(QWidget* parent, const Replacements& replacements,
+ReplaceAnswer AskToReplace(QWidget* parent, const Batch::Replacements& replacements,
                            const QString& destination);

@@ -300,7 +300,7 @@ void MainDialog::FixInputs(const std::vector<std::string>& inputs) {
     // Planned whole before anything is written, so that the question counts
     // every file the batch would write over as the folders stand now.
     BatchPlan plan = PlanInputs(inputs, destination);
-    const Replacements replacements = FindReplacements(plan);
+    const Batch::Replacements replacements = Batch::FindReplacements(plan);
     if (replacements.count != 0 &&
         !Ask(dialog_, title_.c_str(), ReplaceQuestion(replacements, destination), kWarningIcon)) {
         return;

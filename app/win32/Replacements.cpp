@@ -1,9 +1,6 @@
 #include "app/win32/Replacements.h"
 
-#include <set>
-
-#include "files/FileIdentity.h"
-#include "files/SystemPath.h"
+#include <string>
 
 namespace {
 
@@ -11,30 +8,9 @@ std::string FileCount(std::size_t count) {
     return count == 1 ? "1 file" : std::to_string(count) + " files";
 }
 
-bool IsFolder(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::is_directory(Files::SystemPath(path), error);
-}
-
 }  // namespace
 
-Replacements FindReplacements(const Batch::BatchPlan& plan) {
-    Replacements found;
-    std::set<std::string> seen;
-    for (const Batch::BatchJob& job : plan.jobs) {
-        const std::string existing = Files::FileIdentity(job.destination);
-        if (existing.empty() || IsFolder(job.destination) || !seen.insert(existing).second) {
-            continue;
-        }
-        ++found.count;
-        if (Files::FileIdentity(job.source) == existing) {
-            ++found.originals;
-        }
-    }
-    return found;
-}
-
-Question ReplaceQuestion(const Replacements& replacements, const std::string& destination) {
+Question ReplaceQuestion(const Batch::Replacements& replacements, const std::string& destination) {
     Question question;
     question.text = FileCount(replacements.count) + " in " + destination + " will be replaced.";
     if (replacements.originals == replacements.count) {
