@@ -55,7 +55,7 @@ void Write(const BatchJob& job, const PlannedDestination& destination, RowSource
     // Under --no-clobber a file that takes the name meanwhile is left alone.
     const IfNameTaken ifTaken = options.noClobber ? IfNameTaken::Keep : IfNameTaken::Replace;
     if (!replacement.Open(job.destination.c_str(), ifTaken, options.createFolders,
-                          &destination.known, &folders)) {
+                          &destination.known, &folders, &input.AsOpened())) {
         if (replacement.NameTaken()) {
             AppendLog(log, "%s\n", kSkippedExistingText);
             result.outcome = FileOutcome::Skipped;
@@ -73,10 +73,15 @@ void Write(const BatchJob& job, const PlannedDestination& destination, RowSource
     ClearSystemError();
     WriteTGA(output, rows, options.rle, alphaBits);
     // Released before the new file takes the name, so that a destination
-    // equal to the source can be replaced.
-    input.Close();
+    // equal to the source can be replaced where an open file cannot be; a
+    // source that lent the replacement its descriptor as the old file is
+    // released once the replacement is finished with it.
+    if (!replacement.SharesSource()) {
+        input.Close();
+    }
     output.Close();
     result.finished = replacement.Finish(output.Stored());
+    input.Close();
     result.outcome = FileOutcome::Converted;
     result.doneAt = log.size();
     AppendLog(log, "Done");
@@ -121,7 +126,10 @@ void Convert(const BatchJob& job, const PlannedDestination& destination,
     // Taken before the file is read, which may change its access time.
     const FileTimes times = options.preserveTimestamps ? TimesOf(job.source) : FileTimes{};
     ClearSystemError();
-    if (!input.Open(job.source.c_str())) {
+    // A file repaired in place under its own name is opened as the plan
+    // found it, and its replacement shares that descriptor.
+    const bool inPlace = job.source == job.destination && destination.known.exists;
+    if (!input.Open(job.source.c_str(), inPlace ? &destination.known : nullptr, &folders)) {
         AppendLog(log, ": %s%s\n", kUnableToOpenText, InParentheses(input.WhyNot()).c_str());
         return;
     }

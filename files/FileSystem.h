@@ -77,6 +77,9 @@ struct Replacement {
     // and `ifTaken` said to keep it: the replacement failed for that alone.
     bool nameTaken = false;
     std::uint64_t size = 0;  // bytes written, known once finished
+    // The old file is the source's own descriptor, lent by the input that
+    // reads it (a file repaired in place): it is the input's to close.
+    bool originalLent = false;
 #ifndef _WIN32
     int folder = -1;  // the target's folder, held open
     // The cache's entry for the folder, which keeps it open, when it came
@@ -97,9 +100,16 @@ struct Replacement {
 // comes from the cache, and the name is not looked at where the plan found
 // nothing; where the two disagree with what is found, the target is
 // resolved as without them.
+//
+// With `source`, the input that reads the file being replaced (a file
+// repaired in place) lends its descriptor as the old file, when it was
+// opened as the plan found the target; it must stay open until the
+// replacement is finished or discarded.
+struct OpenedInput;
 bool CreateReplacement(const char* target, Replacement& replacement,
                        IfNameTaken ifTaken = IfNameTaken::Replace, bool createFolders = false,
-                       const KnownDestination* known = nullptr, FolderCache* folders = nullptr);
+                       const KnownDestination* known = nullptr, FolderCache* folders = nullptr,
+                       const OpenedInput* source = nullptr);
 
 // The file is complete, `size` bytes long: gives it what the old file had,
 // then, unless it waits for a group, moves it into place (first forcing it
@@ -128,11 +138,23 @@ bool FollowsLink(const std::string& folder, const std::string& name);
 // An input opened for reading without side effects: a device, FIFO or
 // socket is refused before it is opened, and the reason is decided on the
 // file that was opened, never by a second look at the path.
+//
+// With `known` and `folders`, a source that is the very file the batch's
+// plan found at its destination (one repaired in place) is opened through
+// that folder, from the cache, without effects (no link followed, no wait,
+// no terminal taken), and must be the regular file the plan saw; otherwise
+// it is opened as without them.
 struct OpenedInput {
     FileHandle file = kInvalidFileHandle;
     std::uint64_t size = 0;
     std::string whyNot;  // empty when `file` is open
+    // Opened as the plan found it: a replacement of it may share `file`.
+    bool asPlanned = false;
+#ifndef _WIN32
+    struct stat info {};  // the opened file, when `asPlanned`
+#endif
 };
-OpenedInput OpenInput(const char* path);
+OpenedInput OpenInput(const char* path, const KnownDestination* known = nullptr,
+                      FolderCache* folders = nullptr);
 
 }  // namespace Files

@@ -460,40 +460,69 @@ std::string IdentityOf(const struct stat& info) {
     return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
-// The target as the batch's plan found it, its folder from the cache; false
-// when that cannot stand for looking, and the target is resolved afresh.
-// An existing file is opened at once, without effects (no link followed,
-// no wait, no terminal taken), and must be the regular file the plan saw;
-// its mode and owners as they are then are what the new file is given.
-bool TakeKnown(const char* target, const KnownDestination& known, FolderCache& folders,
-               bool createFolders, Replacement& replacement, struct stat& existing) {
-    if (!known.resolved) {
-        return false;
+// The folder of `path` from the cache, when it is the one the batch's plan
+// found, and the last name in it; null when that cannot stand for looking.
+std::shared_ptr<FolderCache::Folder> FolderAsPlanned(const std::string& path,
+                                                     const KnownDestination& known,
+                                                     FolderCache& folders, bool createFolders,
+                                                     std::string& name) {
+    name = NameOf(path);
+    if (!known.resolved || name.empty() || name == "." || name == "..") {
+        return nullptr;
     }
-    const std::string path(target);
-    std::string name = NameOf(path);
-    if (name.empty() || name == "." || name == "..") {
-        return false;
-    }
-    const int error = errno;
     const char* failure = nullptr;
     std::shared_ptr<FolderCache::Folder> folder =
         folders.Open(FolderOf(path), createFolders, failure);
     if (!folder || folder->replaced || folder->info.st_ino == 0 ||
         (!known.folderIdentity.empty() && IdentityOf(folder->info) != known.folderIdentity)) {
+        return nullptr;
+    }
+    return folder;
+}
+
+// The file the plan found at `name`, opened at once and without effects (no
+// link followed, no wait, no terminal taken); -1 unless it is still that
+// regular file.
+int OpenAsPlanned(int folder, const std::string& name, const KnownDestination& known,
+                  struct stat& info) {
+    int fd =
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 &&
+        (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || IdentityOf(info) != known.identity)) {
+        CloseQuietly(fd);
+    }
+    return fd;
+}
+
+// The target as the batch's plan found it, its folder from the cache; false
+// when that cannot stand for looking, and the target is resolved afresh.
+// An existing file must be the regular file the plan saw; its mode and
+// owners as they are then are what the new file is given. A source opened
+// as planned, that same file, lends its descriptor instead of a second one.
+bool TakeKnown(const char* target, const KnownDestination& known, FolderCache& folders,
+               bool createFolders, const OpenedInput* source, Replacement& replacement,
+               struct stat& existing) {
+    const std::string path(target);
+    const int error = errno;
+    std::string name;
+    std::shared_ptr<FolderCache::Folder> folder =
+        FolderAsPlanned(path, known, folders, createFolders, name);
+    if (!folder) {
         errno = error;
         return false;
     }
     if (known.exists) {
-        int fd = ::openat(folder->fd, name.c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0 || ::fstat(fd, &existing) != 0 || !S_ISREG(existing.st_mode) ||
-            IdentityOf(existing) != known.identity) {
-            CloseQuietly(fd);
-            errno = error;
-            return false;
+        if (source != nullptr && source->asPlanned && IdentityOf(source->info) == known.identity) {
+            existing = source->info;
+            replacement.original = source->file;
+            replacement.originalLent = true;
+        } else {
+            replacement.original = OpenAsPlanned(folder->fd, name, known, existing);
+            if (replacement.original < 0) {
+                errno = error;
+                return false;
+            }
         }
-        replacement.original = fd;
         replacement.originalInfo = existing;
     }
     replacement.folder = folder->fd;
@@ -502,6 +531,15 @@ bool TakeKnown(const char* target, const KnownDestination& known, FolderCache& f
     replacement.name = std::move(name);
     replacement.target = path;
     return true;
+}
+
+// Lets go of the old file: closed, unless the source lent it.
+void ReleaseOriginal(Replacement& replacement) {
+    if (replacement.originalLent) {
+        replacement.original = -1;
+        replacement.originalLent = false;
+    }
+    CloseQuietly(replacement.original);
 }
 
 void AddNote(std::string& notes, const char* what) {
@@ -791,7 +829,8 @@ bool CloseFile(FileHandle file) {
 }
 
 bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
-                       bool createFolders, const KnownDestination* known, FolderCache* folders) {
+                       bool createFolders, const KnownDestination* known, FolderCache* folders,
+                       const OpenedInput* source) {
     replacement = {};
     replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {
@@ -802,7 +841,7 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
     bool exists = false;
     const bool asPlanned =
         known != nullptr && folders != nullptr &&
-        TakeKnown(target, *known, *folders, createFolders, replacement, existing);
+        TakeKnown(target, *known, *folders, createFolders, source, replacement, existing);
     if (asPlanned) {
         exists = known->exists;
     } else if (!ResolveTarget(target, createFolders, replacement, existing, exists)) {
@@ -883,7 +922,7 @@ bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken
 bool FinishReplacement(Replacement& replacement, std::uint64_t size) {
     if (replacement.original >= 0) {
         KeepMetadata(replacement);
-        CloseQuietly(replacement.original);
+        ReleaseOriginal(replacement);
     }
     replacement.size = size;
     if (replacement.waitsForGroup) {
@@ -1005,7 +1044,7 @@ void SyncFolders(const std::vector<Replacement*>& replacements) {
 
 void DiscardReplacement(Replacement& replacement) noexcept {
     CloseQuietly(replacement.file);
-    CloseQuietly(replacement.original);
+    ReleaseOriginal(replacement);
     if (!replacement.temporary.empty() && replacement.folder >= 0) {
         ::unlinkat(replacement.folder, replacement.temporary.c_str(), 0);
         replacement.temporary.clear();
@@ -1062,11 +1101,26 @@ bool FollowsLink(const std::string& folder, const std::string& name) {
     return follows;
 }
 
-OpenedInput OpenInput(const char* path) {
+OpenedInput OpenInput(const char* path, const KnownDestination* known, FolderCache* folders) {
     OpenedInput input;
     if (path == nullptr) {
         input.whyNot = std::generic_category().message(ENOENT);
         return input;
+    }
+    if (known != nullptr && folders != nullptr && known->exists) {
+        const int error = errno;
+        std::string name;
+        if (const auto folder = FolderAsPlanned(path, *known, *folders, false, name)) {
+            int fd = OpenAsPlanned(folder->fd, name, *known, input.info);
+            if (fd >= 0 && input.info.st_size > 0) {
+                input.file = fd;
+                input.size = static_cast<std::uint64_t>(input.info.st_size);
+                input.asPlanned = true;
+                return input;
+            }
+            CloseQuietly(fd);  // empty: said below, as for any file
+        }
+        errno = error;
     }
     // Found first without being opened: opening a device can have effects
     // (a tape rewinds, a watchdog starts), and a FIFO would wait for a writer.

@@ -112,7 +112,8 @@ bool CloseFile(FileHandle file) {
 
 // What a plan learnt is not used here: each target is resolved as given.
 bool CreateReplacement(const char* target, Replacement& replacement, IfNameTaken ifTaken,
-                       bool createFolders, const KnownDestination*, FolderCache*) {
+                       bool createFolders, const KnownDestination*, FolderCache*,
+                       const OpenedInput*) {
     replacement = {};
     replacement.ifTaken = ifTaken;
     if (target == nullptr || *target == '\0') {

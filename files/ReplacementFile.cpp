@@ -10,14 +10,15 @@ ReplacementFile::~ReplacementFile() {
 }
 
 bool ReplacementFile::Open(const char* target, IfNameTaken ifTaken, bool createFolders,
-                           const KnownDestination* known, FolderCache* folders) {
+                           const KnownDestination* known, FolderCache* folders,
+                           const OpenedInput* source) {
     if (open) {
         return false;
     }
     Replacement created;
     failure.clear();
     nameTaken = false;
-    if (!CreateReplacement(target, created, ifTaken, createFolders, known, folders)) {
+    if (!CreateReplacement(target, created, ifTaken, createFolders, known, folders, source)) {
         failure = created.failure != nullptr ? created.failure : created.whyNot;
         nameTaken = created.nameTaken;
         return false;

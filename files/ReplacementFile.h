@@ -49,11 +49,15 @@ class ReplacementFile {
     // Creates the new file beside `target`. With `createFolders`, the
     // folders missing on the way are made. With `known` and `folders`, what
     // a batch's plan learnt of the target is not looked at again, and its
-    // folder is opened once for the batch (see FolderCache).
+    // folder is opened once for the batch (see FolderCache). With `source`,
+    // the input reading the target (a file repaired in place) may lend its
+    // descriptor as the old file (see CreateReplacement).
     bool Open(const char* target, IfNameTaken ifTaken = IfNameTaken::Replace,
               bool createFolders = false, const KnownDestination* known = nullptr,
-              FolderCache* folders = nullptr);
+              FolderCache* folders = nullptr, const OpenedInput* source = nullptr);
     bool IsOpen() const { return open; }
+    // The source lent its descriptor: it stays open until Finish or Discard.
+    bool SharesSource() const { return open && replacement.originalLent; }
     // Where the new content goes; it stays the replacement's own.
     FileHandle Handle() const { return replacement.file; }
     // Why the last Open failed, when the system's texts would not say (a

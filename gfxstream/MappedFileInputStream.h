@@ -27,6 +27,7 @@
 #include <string>
 
 #include "files/FileHandle.h"
+#include "files/FileSystem.h"
 #include "gfxstream/ByteRangeInputStream.h"
 #include "gfxstream/Exception.h"
 
@@ -41,7 +42,14 @@ class MappedFileInputStream : public ByteRangeInputStream {
     MappedFileInputStream& operator=(const MappedFileInputStream&) = delete;
     ~MappedFileInputStream() override;
 
-    bool Open(const char* fileName);
+    // With `known` and `folders`, a source that is the file the batch's
+    // plan found at its destination is opened as the plan found it (see
+    // Files::OpenInput), on POSIX.
+    bool Open(const char* fileName, const Files::KnownDestination* known = nullptr,
+              Files::FolderCache* folders = nullptr);
+    // The file as the file layer opened it, which a replacement of that
+    // same file may share (Files::CreateReplacement) while it stays open.
+    const Files::OpenedInput& AsOpened() const { return asOpened; }
     // Why the last Open failed, in the system's words or the file layer's.
     const std::string& WhyNot() const { return whyNot; }
     void Close();
@@ -107,6 +115,7 @@ class MappedFileInputStream : public ByteRangeInputStream {
     bool readWhole = false;
     bool cutShort = false;  // the file read whole ended before its size
     std::string whyNot;
+    Files::OpenedInput asOpened;
 };
 
 }  // namespace GFXStream

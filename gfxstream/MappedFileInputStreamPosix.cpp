@@ -27,15 +27,17 @@ MappedFileInputStream::~MappedFileInputStream() {
     Close();
 }
 
-bool MappedFileInputStream::Open(const char* fileName) {
+bool MappedFileInputStream::Open(const char* fileName, const Files::KnownDestination* known,
+                                 Files::FolderCache* folders) {
     if (IsOpen()) {
         return false;
     }
-    Files::OpenedInput opened = Files::OpenInput(fileName);
+    Files::OpenedInput opened = Files::OpenInput(fileName, known, folders);
     whyNot = std::move(opened.whyNot);
     if (opened.file == Files::kInvalidFileHandle) {
         return false;
     }
+    asOpened = opened;
     fileHandle = opened.file;
     fileSize = opened.size;
     if (fileSize <= kReadWholeUpTo) {
@@ -53,6 +55,7 @@ bool MappedFileInputStream::Open(const char* fileName) {
         whyNot = std::generic_category().message(errno);
         ::close(fileHandle);
         fileHandle = Files::kInvalidFileHandle;
+        asOpened = {};
         return false;
     }
     return true;
@@ -138,6 +141,7 @@ void MappedFileInputStream::Close() {
     UnmapWindow();
     ::close(fileHandle);
     fileHandle = Files::kInvalidFileHandle;
+    asOpened = {};
     fileSize = 0;
     readWhole = false;
     cutShort = false;

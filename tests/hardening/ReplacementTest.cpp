@@ -556,6 +556,41 @@ TEST(FileLayer, PlannedDestinationThatChangedIsResolvedAfresh) {
     }
 }
 
+// A file repaired in place is read and replaced through one descriptor
+// while it is the file the plan found; the input keeps it open, and the new
+// file still takes the old one's mode. A file put at the name since is read
+// as any file, and its replacement looks at it afresh.
+TEST(FileLayer, InPlaceSourceLendsItsDescriptor) {
+    for (const bool swapped : {false, true}) {
+        SCOPED_TRACE(swapped);
+        ScratchDir scratch;
+        const std::string folder = scratch / "in";
+        const std::string target = folder + "/x.tga";
+        fs::create_directories(folder);
+        WriteBytes(target, {1, 2, 3});
+        const KnownDestination known{true, true, FileIdentity(target), FileIdentity(folder)};
+        if (swapped) {
+            WriteBytes(target + ".other", {4, 5, 6});
+            fs::rename(target + ".other", target);
+        }
+        ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        FolderCache folders;
+        GFXStream::MappedFileInputStream input;
+        ASSERT_TRUE(input.Open(target.c_str(), &known, &folders));
+        EXPECT_EQ(input.AsOpened().asPlanned, !swapped);
+        Replacing replacing;
+        ASSERT_TRUE(replacing.file.Open(target.c_str(), IfNameTaken::Replace, false, &known,
+                                        &folders, &input.AsOpened()));
+        EXPECT_EQ(replacing.file.SharesSource(), !swapped);
+        ASSERT_TRUE(replacing.out.Attach(replacing.file.Handle()));
+        EXPECT_EQ(Attempt(replacing, "new"), "");
+        EXPECT_NE(::fcntl(input.Handle(), F_GETFD), -1);
+        input.Close();
+        EXPECT_EQ(ReadBytes(target), (Bytes{'n', 'e', 'w'}));
+        EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+    }
+}
+
 // A batch into many folders holds only a few of them open at once.
 TEST(FileLayer, FolderCacheHoldsFewFoldersOpen) {
     ScratchDir scratch;
