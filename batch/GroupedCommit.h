@@ -7,10 +7,13 @@
 // A group is committed when it is full, when as many files wait as the
 // batch may hold open (`maxWaiting`), at the end, and also when its first
 // file has waited a while (ReplacementGroup::kMaxWait) even if the batch is
-// busy with a slow file: a thread of the object's own, started when a file
-// first waits, watches for that, so the log keeps growing during a long
-// batch. Every emission, and whatever
-// else must not cross one (progress reports), runs under one lock.
+// busy with a slow file. A thread of the object's own, started when a file
+// first waits, does the committing: the batch goes on converting the next
+// group while one is flushed, and the log keeps growing during a long
+// batch. One group is flushed at a time; a group due while another is
+// flushed waits for it, and the files held by both never exceed
+// `maxWaiting`. Every emission, and whatever else must not cross one
+// (progress reports), runs under one lock.
 #pragma once
 
 #include <atomic>
@@ -20,6 +23,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -59,9 +63,20 @@ class GroupedCommit {
         FileResult result;
         bool inGroup = false;
     };
+    // A group taken to be flushed, with the texts that wait for it.
+    struct Handed {
+        Files::ReplacementGroup group;
+        std::vector<Waiting> files;
+        std::size_t holding = 0;
+    };
 
-    void Commit();         // with `lock` held
-    void StartWatching();  // with `lock` held
+    // All with `lock` held; Flush lets go of it while the group is flushed.
+    bool Busy() const { return handed.has_value() || flushing; }
+    bool MustHandOver() const;
+    Handed TakeGroup();
+    void Flush(std::unique_lock<std::mutex>& guard, Handed files);
+    void EmitReady();
+    bool StartWatching();
     bool Stopping() const;
     void Watch();
 
@@ -70,6 +85,9 @@ class GroupedCommit {
     std::size_t maxWaiting;
     std::size_t holding = 0;  // files of `waiting` that hold their new file
     std::vector<Waiting> waiting;
+    std::optional<Handed> handed;  // for the watcher to flush
+    bool flushing = false;
+    std::size_t held = 0;  // files held by the group handed or being flushed
     std::mutex lock;
     std::condition_variable changed;
     bool ending = false;

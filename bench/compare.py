@@ -540,9 +540,10 @@ def tools_of(case, cli, cli_has_jobs, convert, mogrify, gm, pillow):
             tools.append(
                 Tool("tessary-cli --rle", lambda i, o: [cli, "-q", "--rle", "-o", o, i[0]], rle=True)
             )
-            # Writes nothing; exits 1 for a file not in normal form.
-            tools.append(Tool("tessary-cli --check", lambda i, o: [cli, "-q", "--check", i[0]],
-                              checked=False, ok_codes=(0, 1)))
+    if cli:
+        # Writes nothing; exits 1 for a file not in normal form.
+        tools.append(Tool("tessary-cli --check", lambda i, o: [cli, "-q", "--check", "-r", i[0]],
+                          checked=False, ok_codes=(0, 1)))
     if single:
         if convert:
             tools.append(
