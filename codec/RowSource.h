@@ -18,6 +18,10 @@ struct RowBlocks {
     static constexpr std::uint32_t kMost = 64;
     std::span<const std::uint8_t> block[kMost];
     std::size_t count = 0;
+    // Where in the output file the first block goes: a source that makes
+    // rows in memory puts them at the same offset within a page, which the
+    // system copies to the file several times faster on some processors.
+    std::uint64_t at = 0;
 };
 
 // Every row at once, as a stretch of the bytes a source reads: rows that are

@@ -70,7 +70,7 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
         // from the file, rather than each through the output's ring.
         bufferRows = static_cast<std::uint32_t>(std::max<std::size_t>(
             1, std::min<std::size_t>(pixels->PreferredSpan() / rowBytes, header.height)));
-        rowBuffer.resize(bufferRows * rowBytes);
+        rowBuffer.resize(bufferRows * rowBytes + kPage);
     }
 }
 
@@ -107,11 +107,14 @@ std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& 
     blocks.count = 1;
     if (header.IsRunLength() || header.IsRightToLeft()) {
         const std::uint32_t rows = std::min(most, bufferRows);
+        // At the output's own offset within a page (see RowBlocks::at).
+        const auto address = reinterpret_cast<std::uintptr_t>(rowBuffer.data());
+        std::uint8_t* const made =
+            rowBuffer.data() + (blocks.at % kPage + kPage - address % kPage) % kPage;
         for (std::uint32_t i = 0; i < rows; ++i) {
-            MakeRow(header.IsTopDown() ? stored - i : stored + i,
-                    rowBuffer.data() + std::size_t{i} * rowBytes);
+            MakeRow(header.IsTopDown() ? stored - i : stored + i, made + std::size_t{i} * rowBytes);
         }
-        blocks.block[0] = {rowBuffer.data(), rows * rowBytes};
+        blocks.block[0] = {made, rows * rowBytes};
         return rows;
     }
     // Uncompressed rows come straight from the file: bottom-up ones as one

@@ -249,7 +249,11 @@ void WriteBody(OutputStream& stream, RowSource& source, bool rle, std::uint8_t a
     // to the file straight from the source's memory.
     const std::uint32_t rowsPerWrite =
         static_cast<std::uint32_t>(std::max<std::size_t>(1, kLargeBlockBytes / rowBytes));
+    const std::uint64_t pixelStart =
+        TGAHeader::kSize +
+        (WritesColourMap(image) ? 3 * static_cast<std::uint64_t>(image.paletteSize) : 0);
     for (std::uint32_t y = 0; y < height;) {
+        blocks.at = pixelStart + std::uint64_t{y} * rowBytes;
         y += source.Rows(y, std::min(rowsPerWrite, height - y), blocks);
         stream.WriteGathered(blocks.block, blocks.count);
     }

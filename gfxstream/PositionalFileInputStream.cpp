@@ -16,8 +16,11 @@ PositionalFileInputStream::PositionalFileInputStream(Files::FileHandle source, s
 
 void PositionalFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
     if (!buffer) {
-        buffer = std::make_unique<std::uint8_t[]>(kMaxSpan);
+        // Not cleared: every byte in view has been read into it first.
+        buffer.reset(new std::uint8_t[kMaxSpan + 2 * kAlignment]);
     }
+    const auto address = reinterpret_cast<std::uintptr_t>(buffer.get());
+    std::uint8_t* const aligned = buffer.get() + (kAlignment - address % kAlignment) % kAlignment;
     // Forward, the bytes read start at the bytes wanted; backward, they end
     // half a read (or the span) after them, so the bytes before them come in
     // with them and a row read on from there is still in view.
@@ -27,11 +30,18 @@ void PositionalFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, 
         const std::uint64_t reach = offset + std::max(n, most / 2);
         start = reach > most ? reach - most : 0;
     }
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(most, rangeSize - start));
+    // Each byte sits in the buffer at its own offset in the file, modulo the
+    // page: the system copies a row out to a file at the same offset about
+    // as fast as it copies the whole file, and several times slower on some
+    // processors when the two disagree.
+    const std::size_t before = static_cast<std::size_t>(start % kAlignment);
+    start -= before;
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(most + before, rangeSize - start));
     std::size_t done = 0;
     while (done < length) {
         const std::int64_t read =
-            Files::ReadSomeAt(file, start + done, buffer.get() + done, length - done);
+            Files::ReadSomeAt(file, start + done, aligned + done, length - done);
         if (read < 0) {
             throw Exception(kUnableToReadText);
         }
@@ -40,7 +50,7 @@ void PositionalFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, 
         }
         done += static_cast<std::size_t>(read);
     }
-    SetWindow(buffer.get(), length, start, rangeSize);
+    SetWindow(aligned, length, start, rangeSize);
 }
 
 }  // namespace GFXStream
