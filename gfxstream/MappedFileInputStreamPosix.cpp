@@ -83,17 +83,20 @@ bool MappedFileInputStream::MapWindow(std::uint64_t start, bool populate) {
 
 bool MappedFileInputStream::ReadWhole() {
     if (!whole) {
-        whole.reset(new (std::nothrow) std::uint8_t[kReadWholeUpTo]);
+        // A page more, so that the file starts on one: its rows then sit at
+        // their offset in the file within a page, as the copy out wants.
+        whole.reset(new (std::nothrow) std::uint8_t[kReadWholeUpTo + kPageAlign]);
         if (!whole) {
             errno = ENOMEM;
             return false;
         }
     }
+    const auto address = reinterpret_cast<std::uintptr_t>(whole.get());
+    std::uint8_t* const start = whole.get() + (kPageAlign - address % kPageAlign) % kPageAlign;
     const auto size = static_cast<std::size_t>(fileSize);
     std::size_t done = 0;
     while (done < size) {
-        const std::int64_t read =
-            Files::ReadSomeAt(fileHandle, done, whole.get() + done, size - done);
+        const std::int64_t read = Files::ReadSomeAt(fileHandle, done, start + done, size - done);
         if (read < 0) {
             return false;
         }
@@ -103,9 +106,9 @@ bool MappedFileInputStream::ReadWhole() {
         done += static_cast<std::size_t>(read);
     }
     cutShort = done < size;
-    std::fill(whole.get() + done, whole.get() + size, std::uint8_t{0});
+    std::fill(start + done, start + size, std::uint8_t{0});
     readWhole = true;
-    SetRange(whole.get(), size);
+    SetRange(start, size);
     return true;
 }
 
