@@ -7,6 +7,7 @@
 #include "codec/RowMirror.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MemoryInputStream.h"
+#include "gfxstream/PageOffset.h"
 
 namespace Codec {
 
@@ -70,7 +71,7 @@ TGAFileRows::TGAFileRows(GFXStream::ByteRangeInputStream& source,
         // from the file, rather than each through the output's ring.
         bufferRows = static_cast<std::uint32_t>(std::max<std::size_t>(
             1, std::min<std::size_t>(pixels->PreferredSpan() / rowBytes, header.height)));
-        rowBuffer.resize(bufferRows * rowBytes + kPage);
+        rowBuffer.resize(bufferRows * rowBytes + GFXStream::kPageSize);
     }
 }
 
@@ -108,9 +109,7 @@ std::uint32_t TGAFileRows::Rows(std::uint32_t y, std::uint32_t most, RowBlocks& 
     if (header.IsRunLength() || header.IsRightToLeft()) {
         const std::uint32_t rows = std::min(most, bufferRows);
         // At the output's own offset within a page (see RowBlocks::at).
-        const auto address = reinterpret_cast<std::uintptr_t>(rowBuffer.data());
-        std::uint8_t* const made =
-            rowBuffer.data() + (blocks.at % kPage + kPage - address % kPage) % kPage;
+        std::uint8_t* const made = GFXStream::AtPageOffset(rowBuffer.data(), blocks.at);
         for (std::uint32_t i = 0; i < rows; ++i) {
             MakeRow(header.IsTopDown() ? stored - i : stored + i, made + std::size_t{i} * rowBytes);
         }

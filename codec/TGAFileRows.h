@@ -92,8 +92,7 @@ class TGAFileRows : public RowSource {
     std::uint64_t pixelEnd = 0;
     bool packetsCrossRows = false;
     std::size_t rowBytes = 0;
-    std::vector<RowStart> rowStarts;  // run-length files, in stored order
-    static constexpr std::size_t kPage = 4096;
+    std::vector<RowStart> rowStarts;      // run-length files, in stored order
     std::vector<std::uint8_t> rowBuffer;  // decoded or mirrored rows, and a page to place them
     std::uint32_t bufferRows = 0;         // rows it holds
 };

@@ -111,7 +111,6 @@ class MappedFileInputStream : public ByteRangeInputStream {
     std::size_t mappedSize = 0;
     // The window's guard against a file cut short under it (POSIX).
     MappedViewGuard* guard = nullptr;
-    static constexpr std::uintptr_t kPageAlign = 4096;
     std::unique_ptr<std::uint8_t[]> whole;  // kReadWholeUpTo bytes and a page, once used
     bool readWhole = false;
     bool cutShort = false;  // the file read whole ended before its size

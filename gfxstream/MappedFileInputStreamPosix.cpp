@@ -12,6 +12,7 @@
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
 #include "gfxstream/MappedViewGuard.h"
+#include "gfxstream/PageOffset.h"
 
 namespace GFXStream {
 
@@ -83,16 +84,14 @@ bool MappedFileInputStream::MapWindow(std::uint64_t start, bool populate) {
 
 bool MappedFileInputStream::ReadWhole() {
     if (!whole) {
-        // A page more, so that the file starts on one: its rows then sit at
-        // their offset in the file within a page, as the copy out wants.
-        whole.reset(new (std::nothrow) std::uint8_t[kReadWholeUpTo + kPageAlign]);
+        // A page more, so that the file starts on one (see PageOffset.h).
+        whole.reset(new (std::nothrow) std::uint8_t[kReadWholeUpTo + kPageSize]);
         if (!whole) {
             errno = ENOMEM;
             return false;
         }
     }
-    const auto address = reinterpret_cast<std::uintptr_t>(whole.get());
-    std::uint8_t* const start = whole.get() + (kPageAlign - address % kPageAlign) % kPageAlign;
+    std::uint8_t* const start = AtPageOffset(whole.get(), 0);
     const auto size = static_cast<std::size_t>(fileSize);
     std::size_t done = 0;
     while (done < size) {

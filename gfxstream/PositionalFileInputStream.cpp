@@ -5,6 +5,7 @@
 #include "files/FileCopy.h"
 #include "gfxstream/Exception.h"
 #include "gfxstream/MappedFileInputStream.h"
+#include "gfxstream/PageOffset.h"
 
 namespace GFXStream {
 
@@ -17,10 +18,9 @@ PositionalFileInputStream::PositionalFileInputStream(Files::FileHandle source, s
 void PositionalFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, bool backward) {
     if (!buffer) {
         // Not cleared: every byte in view has been read into it first.
-        buffer.reset(new std::uint8_t[kMaxSpan + 2 * kAlignment]);
+        buffer.reset(new std::uint8_t[kMaxSpan + 2 * kPageSize]);
     }
-    const auto address = reinterpret_cast<std::uintptr_t>(buffer.get());
-    std::uint8_t* const aligned = buffer.get() + (kAlignment - address % kAlignment) % kAlignment;
+    std::uint8_t* const aligned = AtPageOffset(buffer.get(), 0);
     // Forward, the bytes read start at the bytes wanted; backward, they end
     // half a read (or the span) after them, so the bytes before them come in
     // with them and a row read on from there is still in view.
@@ -30,11 +30,9 @@ void PositionalFileInputStream::MoveWindow(std::uint64_t offset, std::size_t n, 
         const std::uint64_t reach = offset + std::max(n, most / 2);
         start = reach > most ? reach - most : 0;
     }
-    // Each byte sits in the buffer at its own offset in the file, modulo the
-    // page: the system copies a row out to a file at the same offset about
-    // as fast as it copies the whole file, and several times slower on some
-    // processors when the two disagree.
-    const std::size_t before = static_cast<std::size_t>(start % kAlignment);
+    // Read from a page boundary into a page-aligned buffer, so that each
+    // byte sits at its own file offset within a page (see PageOffset.h).
+    const std::size_t before = static_cast<std::size_t>(start % kPageSize);
     start -= before;
     const auto length =
         static_cast<std::size_t>(std::min<std::uint64_t>(most + before, rangeSize - start));

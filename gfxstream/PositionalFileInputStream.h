@@ -43,8 +43,6 @@ class PositionalFileInputStream : public ByteRangeInputStream {
     void MoveWindow(std::uint64_t offset, std::size_t n, bool backward) override;
 
   private:
-    static constexpr std::size_t kAlignment = 4096;
-
     Files::FileHandle file;
     std::unique_ptr<std::uint8_t[]> buffer;
 };
